@@ -1,0 +1,1 @@
+// Keeps a library that has no sources of its own yet linkable.

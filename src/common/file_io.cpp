@@ -1,0 +1,32 @@
+#include "common/file_io.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace dlm {
+namespace {
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+}  // namespace
+
+bool read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  if (!f) return false;
+  if (std::fseek(f.get(), 0, SEEK_END) != 0) return false;
+  long size = std::ftell(f.get());
+  if (size < 0 || std::fseek(f.get(), 0, SEEK_SET) != 0) return false;
+  out.resize(static_cast<size_t>(size));
+  if (size > 0 && std::fread(out.data(), 1, out.size(), f.get()) != out.size()) return false;
+  return true;
+}
+
+bool write_whole_file(const std::string& path, const uint8_t* data, size_t len) {
+  FilePtr f(std::fopen(path.c_str(), "wb"));
+  if (!f) return false;
+  if (len > 0 && std::fwrite(data, 1, len, f.get()) != len) return false;
+  return std::fclose(f.release()) == 0;
+}
+
+}  // namespace dlm

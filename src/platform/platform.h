@@ -1,0 +1,65 @@
+// The thin OS layer. Everything that touches the operating system (temporary
+// directory, file copy and delete, child processes, console, message box,
+// process exit) is reached through this header; the subsystems include no OS
+// headers. posix/ and windows/ implement it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// The system temporary directory, ending in a path separator.
+// POSIX: $TMPDIR or /tmp, with a trailing '/'. Windows: GetTempPathA.
+std::string temp_dir();
+
+// The platform's path separator ('/' or '\\').
+char path_separator();
+
+// Copies from over to, replacing an existing file, with the fastest copy the
+// platform offers. False on failure.
+bool copy_file(const std::string& from, const std::string& to);
+
+// Deletes a file; false when it did not exist or could not be removed.
+bool delete_file(const std::string& path);
+
+bool file_exists(const std::string& path);
+
+// Flushes standard output and ends the process. POSIX statuses are 8 bits:
+// codes 0..255 are used as they are, every other code becomes 255. Windows
+// keeps the full 32-bit code.
+[[noreturn]] void exit_process(int code);
+
+// The exit status the process would report for a code (the POSIX mapping above).
+int process_status(int code);
+
+// Error display mode 18. Windows: a modal MessageBoxA with an OK button.
+// POSIX: the text on standard error followed by " [OK]"; waits for Enter only
+// when standard input is a terminal.
+void message_box(const std::string& text);
+
+// Prints a UTF-8 text in the console's code page (UTF-8 on POSIX, code page
+// 936 on Windows), for the messages that hold Chinese text or ellipses.
+void print_native(const char* utf8);
+
+// Directory holding the running executable, ending in a path separator.
+std::string self_dir();
+
+// Starts program with a Windows-style parameter string, hidden (its output
+// goes nowhere), waits without time-out and stores its exit status.
+// Returns false when the program could not be started or did not end normally.
+bool run_hidden(const std::string& program, const std::string& params, uint32_t& exit_status);
+
+// Waits for one key press (ufw_make's usage text). POSIX: reads one byte of
+// standard input, returns at once when it is not a terminal or at its end.
+void wait_key();
+
+// Console set-up of the interactive console. POSIX: size calls do nothing,
+// code pages report 936 and cannot fail, the title is set with the terminal's
+// title escape only when standard output is a terminal.
+void console_set_size(int columns, int rows, int window_rows);
+unsigned console_input_code_page();
+bool console_set_code_page(unsigned cp);
+void console_set_title(const std::string& title);
+
+}  // namespace plat

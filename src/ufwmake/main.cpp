@@ -1,0 +1,2 @@
+// ufw_make: wraps one file into an update file.
+int main() { return 1; }
