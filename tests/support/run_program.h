@@ -75,6 +75,13 @@ struct RunOptions {
   std::string input;                          // standard input text (then end of input)
 };
 
+// Options that only set the working directory.
+inline RunOptions in_dir(const std::string& cwd) {
+  RunOptions o;
+  o.cwd = cwd;
+  return o;
+}
+
 // Runs program with args (argv[0] = program), waits, captures both outputs.
 inline RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                              const RunOptions& opt = {}) {
