@@ -10,7 +10,7 @@ if ! build_native default; then
   exit 1
 fi
 log=$(mktemp)
-ctest --preset default -j "$(nproc)" 2>&1 | tee "$log" | grep -vE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed' 
+ctest --preset default -j "$(nproc)" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+:)'
 summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
 rm -f "$log"
 if [ -z "$summary" ]; then
