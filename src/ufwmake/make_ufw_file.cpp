@@ -56,7 +56,9 @@ int write_output(const std::string& path, std::span<const uint8_t> header, const
   if (ok && !content.empty()) ok = std::fwrite(content.data(), 1, content.size(), f.get()) == content.size();
   ok = (std::fclose(f.release()) == 0) && ok;
   if (!ok) {
-    plat::delete_file(path);
+    // Remove what was written, but never a device or pipe named as the output.
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) plat::delete_file(path);
     std::printf("write file %s fail\n", path.c_str());
     return UFW_OUTPUT_FAIL;
   }
