@@ -1,0 +1,52 @@
+// The request record of one SCSI pass-through transfer on Windows: the
+// system's SCSI_PASS_THROUGH_DIRECT header, a filler and a 32-byte sense
+// buffer, used as both the input and the output buffer of DeviceIoControl.
+// A 32-bit program's record is 80 bytes (header 44, sense at 48); a 64-bit
+// program's is larger because the data pointer takes 8 bytes.
+#pragma once
+
+#include <windows.h>
+#include <ntddscsi.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+struct PassThroughRecord {
+  SCSI_PASS_THROUGH_DIRECT header;
+  ULONG filler;
+  UCHAR sense[32];
+};
+
+#if !defined(_WIN64)
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Length) == 0);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus) == 2);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, PathId) == 3);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TargetId) == 4);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Lun) == 5);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, CdbLength) == 6);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength) == 7);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataIn) == 8);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength) == 12);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, TimeOutValue) == 16);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == 20);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset) == 24);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb) == 28);
+static_assert(offsetof(PassThroughRecord, filler) == 44);
+static_assert(offsetof(PassThroughRecord, sense) == 48);
+static_assert(sizeof(PassThroughRecord) == 80);
+#endif
+
+constexpr DWORD PASS_THROUGH_TARGET_ID = 1;
+constexpr DWORD PASS_THROUGH_TIMEOUT_IN_S = 10;   // data from the device
+constexpr DWORD PASS_THROUGH_TIMEOUT_OUT_S = 2;   // data to the device
+constexpr size_t PASS_THROUGH_MAX_CDB = 16;
+
+// Fills a whole record for one transfer of count bytes into (data_in) or out
+// of data. At most 16 command-block bytes are taken.
+void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len, uint32_t count,
+                        void* data, bool data_in);
+
+}  // namespace plat
