@@ -62,6 +62,47 @@ struct ChipConfig {
   void update_crc() { crc = compute_crc(); }
 };
 
+// A bit field of one of the record's packed words.
+struct BitField {
+  unsigned lo;
+  unsigned width;
+
+  constexpr uint32_t mask() const { return (width >= 32 ? 0xFFFFFFFFu : (1u << width) - 1u) << lo; }
+  constexpr uint32_t get(uint32_t word) const { return (word & mask()) >> lo; }
+  // Stores v cut to the field's width; the other bits keep their values.
+  constexpr void set(uint32_t& word, uint32_t v) const { word = (word & ~mask()) | ((v << lo) & mask()); }
+};
+
+// interface_word. uart bits 0-1 and 2-3 hold bits 0-1 and 4-5 of the uart value.
+constexpr BitField IFACE_UART_LO{0, 2};
+constexpr BitField IFACE_UART_HI{2, 2};
+constexpr BitField IFACE_UART_EN{4, 1};
+constexpr BitField IFACE_UART{0, 5};  // the three uart fields together
+constexpr BitField IFACE_LDO_ENABLE{5, 1};
+constexpr BitField IFACE_SPI_CLK_DIV{12, 8};
+constexpr BitField IFACE_SPI_CS_DESELECT{20, 4};
+constexpr BitField IFACE_SPI_INPUT_DELAY{24, 4};
+constexpr BitField IFACE_SPI_DATA_WIDTH{28, 2};
+constexpr BitField IFACE_SPI_IS_CONTINUE_READ{30, 1};
+constexpr BitField IFACE_SPI_IS_OUTPUT{31, 1};
+
+// osc_word. osc_type: 0 OSC_RTC, 1 OSC0, 2 OSC1, 3 HTC.
+constexpr BitField OSC_TYPE{0, 2};
+constexpr BitField OSC_HC_EN{2, 1};
+constexpr BitField OSC_1PIN_EN{3, 1};
+constexpr BitField OSC_SDRAM_REF_CLK{4, 28};  // refresh interval in clock cycles
+
+// sdram_mode_word. sdram_mode: 0 DDR1, 1 DDR2.
+constexpr BitField SDRAM_MODE{0, 1};
+constexpr BitField SDRAM_COLUM{1, 1};
+constexpr BitField SDRAM_CL{2, 4};
+constexpr BitField SDRAM_WLCNT{6, 4};
+constexpr BitField SDRAM_RLCNT{10, 4};
+constexpr BitField SDRAM_D_DLY{14, 1};
+constexpr BitField SDRAM_Q_DLY{15, 1};
+constexpr BitField SDRAM_PHASE{16, 2};
+constexpr BitField SDRAM_VE_SEL{18, 1};
+
 // The process-wide record shared by the driver, the builder and the console.
 extern ChipConfig g_chip_config;
 
