@@ -1,0 +1,57 @@
+#include "image/output_file.h"
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+namespace dlm {
+namespace {
+constexpr size_t FILL_CHUNK = 1 << 16;
+const uint8_t* erased_bytes() {
+  static const std::vector<uint8_t> bytes(FILL_CHUNK, 0xFF);
+  return bytes.data();
+}
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (file_) std::fclose(file_);
+}
+
+bool OutputFile::create(const std::string& path) {
+  if (file_) std::fclose(file_);
+  file_ = std::fopen(path.c_str(), "w+b");
+  size_ = 0;
+  return file_ != nullptr;
+}
+
+bool OutputFile::append(const uint8_t* data, size_t len) {
+  if (!file_) return false;
+  if (len > 0 && std::fwrite(data, 1, len, file_) != len) return false;
+  size_ += len;
+  return true;
+}
+
+bool OutputFile::fill_to(uint64_t end) {
+  while (size_ < end) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(end - size_, FILL_CHUNK));
+    if (!append(erased_bytes(), n)) return false;
+  }
+  return true;
+}
+
+bool OutputFile::write_at(uint64_t offset, const uint8_t* data, size_t len) {
+  if (!file_ || offset > size_ || len > size_ - offset || offset > LONG_MAX) return false;
+  if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+  if (len > 0 && std::fwrite(data, 1, len, file_) != len) return false;
+  // Later appends go to the end again.
+  return std::fseek(file_, 0, SEEK_END) == 0;
+}
+
+bool OutputFile::close() {
+  if (!file_) return false;
+  const bool ok = std::fclose(file_) == 0;
+  file_ = nullptr;
+  return ok;
+}
+
+}  // namespace dlm

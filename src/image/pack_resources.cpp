@@ -1,0 +1,130 @@
+// Resource packages: the plain files of one directory behind a header area
+// of the image's layout, each at a block boundary. The package is stored
+// unscrambled in the image; only its header, its entries and its ".app"
+// files are scrambled here.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "common/bytes.h"
+#include "common/crc16.h"
+#include "common/error_codes.h"
+#include "common/file_io.h"
+#include "image/image_builder.h"
+#include "image/image_format.h"
+#include "image/output_file.h"
+#include "image/zone_name.h"
+#include "platform/platform.h"
+
+namespace dlm {
+namespace {
+constexpr uint32_t SECTOR_SIZE = 512;
+}  // namespace
+
+// Names are sorted byte by byte so that a package is the same on every
+// system, whatever order the directory listing yields.
+void ImageBuilder::list_files(const std::string& dir, std::vector<std::string>& out) {
+  if (dir.empty()) return;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(dir), ec);
+  if (ec) return;
+  std::vector<std::string> names;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    std::error_code type_ec;
+    if (it->is_directory(type_ec)) continue;
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  const bool has_separator = dir.back() == '/' || dir.back() == '\\';
+  const std::string prefix = has_separator ? dir : dir + plat::path_separator();
+  for (const std::string& name : names) out.push_back(prefix + name);
+}
+
+int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint32_t block) {
+  if (block == 0) return DLM_ERR_ARG;
+  key = pack_key;
+  std::vector<std::string> paths;
+  list_files(dir, paths);
+  const size_t n = paths.size();
+  const uint64_t header_size = up(IMAGE_HEADER_SIZE * (n + 1), SECTOR_SIZE);
+
+  OutputFile out;
+  if (!out.create(dir + ".res")) return DLM_ERR_CREAT_FILE_FAIL;
+
+  std::vector<uint8_t> header_area(header_size, 0xFF);
+  std::vector<uint8_t> table(n * ZONE_ENTRY_SIZE);
+  uint64_t end = header_size;
+  uint64_t data_end = 0;  // block-aligned end of the last file; 0 without files
+  std::vector<uint8_t> content;
+
+  for (size_t i = 0; i < n; ++i) {
+    if (!read_whole_file(paths[i], content)) return DLM_ERR_OPEN_FILE_FAIL;
+    const std::string name = zone_name(paths[i]);
+    ZoneEntry entry;
+    entry.crc = crc16(content);
+    if (contains(name, ".app")) {
+      scramble_file(pack_key, content.data(), content.size(), UnitRule::OFFSET_KEYED);
+      entry.type = ZONE_APP;
+    }
+    if (name.size() > ZONE_NAME_SIZE) {
+      std::printf("%s", name.c_str());
+      return DLM_ERR_FILE_NAME_TOO_LONG;
+    }
+    const uint64_t start = up(end, block);
+    if (start + content.size() > UINT32_MAX) {
+      std::printf("resource package too large for its 32-bit offsets at %s\n", paths[i].c_str());
+      return DLM_ERR_DISK_SPACE;
+    }
+    entry.name = name;
+    entry.start = static_cast<uint32_t>(start);
+    entry.length = static_cast<uint32_t>(content.size());
+    entry.index = static_cast<uint32_t>(i);
+    entry.encode(table.data() + i * ZONE_ENTRY_SIZE);
+    if (!out.fill_to(start) || !out.append(content.data(), content.size())) return DLM_ERR_WRITE_FILE_FAIL;
+    end = start + content.size();
+    data_end = up(end, block);
+  }
+  content = {};
+  if (data_end > UINT32_MAX) {
+    std::printf("resource package too large for its 32-bit offsets\n");
+    return DLM_ERR_DISK_SPACE;
+  }
+
+  uint8_t* area = header_area.data();
+  std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
+  if (medium != IMAGE_MEDIUM_SD)
+    for (size_t i = 0; i < n; ++i) scramble(pack_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
+
+  ImageHeader header;
+  header.table_crc = crc16(area + IMAGE_HEADER_SIZE, table.size());
+  header.data_length = static_cast<uint32_t>(data_end);
+  header.zone_count = static_cast<uint32_t>(n);
+  header.encode(area);
+  put_le16(area, 0, crc16(area + 2, IMAGE_HEADER_SIZE - 2));
+
+  std::string lower_dir = dir;
+  for (char& c : lower_dir)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::printf("%s.res file size = %d\n", lower_dir.c_str(), static_cast<int>(header.data_length));
+
+  if (medium == IMAGE_MEDIUM_SD) {
+    for (size_t p = 0; p < header_size; p += SD_UNIT_SIZE)
+      scramble(pack_key, area + p, std::min<size_t>(SD_UNIT_SIZE, header_size - p));
+  } else {
+    scramble(pack_key, area, IMAGE_HEADER_SIZE);
+  }
+  if (!out.fill_to(header_size) || !out.write_at(0, area, header_size)) return DLM_ERR_WRITE_FILE_FAIL;
+
+  const uint32_t unit = block < SECTOR_SIZE ? SECTOR_SIZE : block;
+  if (!out.fill_to(up(out.size(), unit))) return DLM_ERR_WRITE_FILE_FAIL;
+  const uint64_t package_length = out.size();
+  if (!out.close()) return DLM_ERR_WRITE_FILE_FAIL;
+  zones.resource_zone_len = static_cast<uint32_t>(package_length);
+  return 0;
+}
+
+}  // namespace dlm
