@@ -1,0 +1,111 @@
+// DeviceLink: finding the chip's disk by name and the two transfer primitives.
+#include "device/device_link.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "common/error_codes.h"
+
+namespace dlm {
+namespace {
+
+// Lower case, blanks removed: how names and identifications are compared.
+std::string normalized(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == ' ') continue;
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+}  // namespace
+
+DeviceLink::DeviceLink() : transport_(make_scsi_transport()) {}
+
+DeviceLink::DeviceLink(std::unique_ptr<ScsiTransport> transport) : transport_(std::move(transport)) {}
+
+DeviceLink::~DeviceLink() { close(); }
+
+void DeviceLink::close() {
+  if (handle != 0 && transport_) transport_->close();
+  handle = 0;
+}
+
+int DeviceLink::find_device(std::string_view names) {
+  if (names.find(';') == std::string_view::npos) return find_drive(names);
+  while (!names.empty()) {
+    size_t end = names.find(';');
+    std::string_view item = names.substr(0, end);
+    if (!item.empty()) {
+      int found = find_drive(item);
+      if (found != -1) return found;
+    }
+    names.remove_prefix(end == std::string_view::npos ? names.size() : end + 1);
+  }
+  return -1;
+}
+
+int DeviceLink::find_drive(std::string_view name) {
+  close();
+  std::vector<DriveInfo> drives;
+  if (transport_) transport_->list_drives(drives);
+  for (int number = 1; number <= 9; ++number) {
+    int result = open_listed(drives, number, name);
+    if (result != 0 && result != -1) {
+      handle = result;
+      return result;
+    }
+  }
+  return -1;
+}
+
+int DeviceLink::open_drive(int number, std::string_view name) {
+  std::vector<DriveInfo> drives;
+  if (transport_) transport_->list_drives(drives);
+  return open_listed(drives, number, name);
+}
+
+int DeviceLink::open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name) {
+  const DriveInfo* drive = nullptr;
+  for (const DriveInfo& d : drives)
+    if (d.number == number) drive = &d;
+  if (drive == nullptr) return -1;
+  if (drive->bus_type != BUS_TYPE_USB) return 0;
+
+  std::string identification = normalized(drive->vendor + drive->product);
+  if (identification.empty()) return 0;
+  // Every USB disk examined is shown, so the operator sees what was found.
+  std::printf("%s\n", identification.c_str());
+  if (identification.find(normalized(name)) == std::string::npos) return 0;
+
+  // A disk is only ever opened once it matched: other disks never see a command.
+  if (handle != 0) close();
+  if (transport_->open(number) != 0) return -1;
+  device_name = identification;
+  handle = number;
+  return number;
+}
+
+int DeviceLink::send_in(uint8_t cdb_length, const uint8_t* command, uint32_t count, uint8_t* data) {
+  if (handle == 0) return DLM_ERR_DEV_OFFLINE;
+  return transport_->send(command, cdb_length, DataDirection::in, data, count, SEND_IN_TIMEOUT_MS);
+}
+
+int DeviceLink::send_out(uint8_t cdb_length, const uint8_t* command, uint32_t count, const uint8_t* data) {
+  if (handle == 0) return DLM_ERR_DEV_OFFLINE;
+  // The pass-through interfaces take one untyped buffer for both directions;
+  // an out transfer only reads it.
+  return transport_->send(command, cdb_length, DataDirection::out, const_cast<uint8_t*>(data), count,
+                          SEND_OUT_TIMEOUT_MS);
+}
+
+void DeviceLink::remap_address(uint32_t& address) const {
+  if (remap_enabled == 0 || block_size == 0) return;
+  uint32_t logical = address / block_size;
+  if (logical >= remap_table.size()) return;
+  address = address % block_size + block_size * static_cast<uint32_t>(remap_table[logical]);
+}
+
+}  // namespace dlm

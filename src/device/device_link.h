@@ -1,0 +1,143 @@
+// DeviceLink: the chip's USB disk, found by its vendor and product text, and
+// the vendor command set of the chip's boot code and loader carried in 16-byte
+// command blocks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/scsi_transport.h"
+
+namespace dlm {
+
+// Medium codes kept in DeviceLink::media_type.
+constexpr int MEDIA_SD = 2;
+constexpr int MEDIA_NOR = 3;
+constexpr int MEDIA_NAND = 4;
+
+// How write_block sends data: decided once per process by the first
+// write_block (from query_transfer_size) and never re-examined, also across
+// re-opened devices.
+constexpr int TRANSFER_MODE_UNDECIDED = 0;
+constexpr int TRANSFER_MODE_512 = 1;
+constexpr int TRANSFER_MODE_32K = 2;
+extern int g_transfer_mode;
+
+// Time-outs of one request: data from the device may take a while (reads,
+// erases answer through an in phase), data to the device must not hang.
+constexpr uint32_t SEND_IN_TIMEOUT_MS = 10000;
+constexpr uint32_t SEND_OUT_TIMEOUT_MS = 2000;
+
+class DeviceLink {
+ public:
+  // Uses the transport of this build (make_scsi_transport).
+  DeviceLink();
+  explicit DeviceLink(std::unique_ptr<ScsiTransport> transport);
+  virtual ~DeviceLink();
+  DeviceLink(const DeviceLink&) = delete;
+  DeviceLink& operator=(const DeviceLink&) = delete;
+
+  // Erase block size of the chip disk; the owner may change it before any
+  // block operation.
+  uint32_t block_size = 65536;
+  // Logical-to-physical block remapping of disk addresses; off by default.
+  int remap_enabled = 0;
+  // Physical block number per logical block. Nothing fills it; a logical
+  // block beyond its end keeps its own number.
+  std::vector<uint16_t> remap_table;
+  // Medium behind the disk, set by disk_status: MEDIA_SD, MEDIA_NOR,
+  // MEDIA_NAND, otherwise the device's raw code; 0 before.
+  int media_type = 0;
+  // Identification of the opened disk (vendor and product text, lower case,
+  // blanks removed); empty until a disk matches.
+  std::string device_name;
+  // Drive number (1..9) of the opened disk; 0 when none is open.
+  int handle = 0;
+  // Command block of the current command and the short reply.
+  uint8_t cdb[16] = {};
+  uint8_t reply[16] = {};
+
+  // --- Discovery -----------------------------------------------------------
+
+  // Tries the ';'-separated names in order (empty items skipped); the first
+  // handle find_drive yields, or -1.
+  int find_device(std::string_view names);
+  // First USB drive among 1..9 whose identification contains the name (case
+  // and blanks ignored on both sides); stores and returns its handle, or -1.
+  // Prints the identification of every USB disk examined.
+  int find_drive(std::string_view name);
+  // The handle when drive `number` is a USB disk whose identification
+  // contains the name; 0 when it exists but does not match; -1 when it does
+  // not exist or cannot be opened.
+  int open_drive(int number, std::string_view name);
+  // Closes the open disk, if any.
+  void close();
+
+  // --- Transfers -------------------------------------------------------------
+
+  // One request on the open disk; 4 (DLM_ERR_DEV_OFFLINE) when none is open.
+  int send_in(uint8_t cdb_length, const uint8_t* command, uint32_t count, uint8_t* data);
+  int send_out(uint8_t cdb_length, const uint8_t* command, uint32_t count, const uint8_t* data);
+
+  // Rewrites a disk byte address through remap_table when remapping is on.
+  void remap_address(uint32_t& address) const;
+
+  // --- Commands (single attempts) --------------------------------------------
+
+  // Result: reply byte 2 (the device's status, 0 = erased); 1 when the reply
+  // does not echo the command.
+  int erase_block(uint32_t disk_address);
+  int erase_sector(uint32_t disk_address);
+  int erase_chip();
+  // Data shorter than 512 bytes goes out as a 512-byte block filled with 0xFF.
+  int write_disk_crc(const uint8_t* data, uint32_t disk_address, uint32_t length);
+  int run_at(uint32_t ram_address, uint16_t argument);
+  // medium_type and identifier are sent to the device and receive its answer:
+  // 0 with media_type set, or 5 (DLM_ERR_DISK_MISMACH) when no medium is
+  // attached (identifier then 0, medium_type untouched).
+  int disk_status(int& medium_type, uint32_t& identifier);
+  // Result: reply byte 2; 1 when the reply does not echo the command.
+  int reset_chip(uint32_t argument);
+  // 0 when the device's CRC of the range equals the CRC of `data`, else 1.
+  int check_disk_crc(const uint8_t* data, uint32_t disk_address, uint32_t length);
+  int query_transfer_size(uint32_t& size);
+  int read_disk(uint8_t* buffer, uint32_t disk_address, uint32_t length);
+
+  // --- Operations ----------------------------------------------------------------
+
+  // Up to 10 attempts; '*' (write) or '^' (read) after each failed one; the
+  // result of the last attempt.
+  int write_ram(const uint8_t* data, uint32_t ram_address, uint32_t length);
+  int read_ram(uint8_t* buffer, uint32_t ram_address, uint32_t length);
+  // Reads a disk range even when the device cannot deliver it in one piece.
+  int read_disk_fallback(uint8_t* buffer, uint32_t disk_address, uint32_t length);
+  // Writes up to one block (erasing it first when asked, except on an SD
+  // card) and verifies what was written.
+  int write_block(const uint8_t* data, uint32_t disk_address, uint32_t length, bool erase);
+  // Loads a host file into RAM padded with zeros to the next 512 bytes (a
+  // whole 512 more when already aligned); with verify, reads the file's own
+  // bytes back and compares.
+  int write_file_to_ram(const std::string& file_name, uint32_t ram_address, bool verify);
+
+  // Hex dump of verification reports: " %02X" per byte, a line feed before
+  // every row of 16 and one after the last byte.
+  static void dump_hex(const uint8_t* bytes, size_t count);
+
+ private:
+  int open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name);
+  void begin_command(uint8_t command_class, uint8_t sub);
+  int send_reply_command(uint32_t reply_length);
+  int write_ram_once(const uint8_t* data, uint32_t ram_address, uint32_t length);
+  int read_ram_once(uint8_t* buffer, uint32_t ram_address, uint32_t length);
+  int decide_transfer_mode();
+  int erase_and_check_blank(uint32_t disk_address);
+  int read_back_512(const uint8_t* data, uint32_t disk_address, uint32_t length);
+
+  std::unique_ptr<ScsiTransport> transport_;
+};
+
+}  // namespace dlm

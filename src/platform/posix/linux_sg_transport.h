@@ -1,0 +1,23 @@
+// Linux pass-through: SCSI disks found in sysfs, commands through the disk's
+// SCSI generic node with the SG_IO ioctl.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "device/scsi_transport.h"
+
+namespace plat {
+
+// The ioctl that carries one SG_IO request (an sg_io_hdr); returns -1 with
+// errno set on failure, like ioctl(2). Tests pass their own to see the
+// request the backend builds.
+using SgIoFunction = int (*)(int fd, void* sg_io_hdr);
+
+// sysfs_root is normally "/sys" and dev_root "/dev"; tests point both at a
+// fixture tree. A null sg_io uses the real ioctl.
+std::unique_ptr<dlm::ScsiTransport> make_linux_sg_transport(const std::string& sysfs_root,
+                                                            const std::string& dev_root,
+                                                            SgIoFunction sg_io = nullptr);
+
+}  // namespace plat

@@ -1,0 +1,17 @@
+// The dlmsim client: drives listed, opened and commanded through dlmsim's
+// Unix socket (see sim/PROTOCOL.md).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "device/scsi_transport.h"
+
+namespace plat {
+
+// Connects at the first drive listing and keeps the connection until the
+// transport is destroyed. When nothing answers at socket_path, the listing
+// prints "dlmsim not reachable at PATH" and holds no drive.
+std::unique_ptr<dlm::ScsiTransport> make_sim_transport(const std::string& socket_path);
+
+}  // namespace plat
