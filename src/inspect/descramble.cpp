@@ -1,0 +1,119 @@
+#include "inspect/descramble.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace dlm::inspect {
+
+ZoneRule image_zone_rule(std::string_view name) {
+  if (name.find(".boot") != std::string_view::npos) return ZoneRule::BOOT;
+  if (name.find(".app") != std::string_view::npos) return ZoneRule::APP;
+  if (name == "cmd_zone" || name == "__zone2.zon") return ZoneRule::GENERATED;
+  if (name.size() >= 4 && name.substr(name.size() - 4) == ".apu") return ZoneRule::CODE;
+  if (name.find(".res") != std::string_view::npos) return ZoneRule::PACKAGE;
+  return ZoneRule::PLAIN;
+}
+
+uint8_t image_zone_type(std::string_view name) {
+  switch (image_zone_rule(name)) {
+    case ZoneRule::BOOT: return ZONE_BOOT;
+    case ZoneRule::APP: return ZONE_APP;
+    case ZoneRule::GENERATED: return ZONE_GENERATED;
+    case ZoneRule::CODE: return name == "sdram.apu" ? ZONE_CODE : ZONE_DATA;
+    case ZoneRule::PACKAGE:
+    case ZoneRule::PLAIN: break;
+  }
+  return ZONE_DATA;
+}
+
+const char* zone_type_name(uint8_t type) {
+  switch (type) {
+    case ZONE_DATA: return "data";
+    case ZONE_BOOT: return "boot";
+    case ZONE_APP: return "app";
+    case ZONE_GENERATED: return "generated";
+    case ZONE_CODE: return "code";
+    default: return "unknown";
+  }
+}
+
+const char* zone_rule_name(ZoneRule rule) {
+  switch (rule) {
+    case ZoneRule::PLAIN: return "plain";
+    case ZoneRule::BOOT: return "boot table";
+    case ZoneRule::APP: return "offset-keyed";
+    case ZoneRule::GENERATED: return "generated";
+    case ZoneRule::CODE: return "code";
+    case ZoneRule::PACKAGE: return "resource package";
+  }
+  return "plain";
+}
+
+Descrambler::Descrambler() {
+  // The builder's destructor removes a build's temporary files from its
+  // temporary directory. A reader builds nothing and must not delete an image
+  // someone left there, so the directory is made a path no file can have.
+  builder_.temp_dir.assign(1, '\0');
+}
+
+void Descrambler::unit(uint16_t seed, uint8_t* data, size_t len) { builder_.scramble(seed, data, len); }
+
+void Descrambler::sd_units(uint16_t seed, uint8_t* data, size_t len) {
+  builder_.medium = IMAGE_MEDIUM_SD;
+  builder_.scramble_file(seed, data, len, UnitRule::SD_UNITS);
+}
+
+void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
+  builder_.medium = IMAGE_MEDIUM_NOR;
+  builder_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED);
+}
+
+bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) {
+  return builder_.scramble_code(key, data, len) == 0;
+}
+
+bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
+  // The builder refuses a file too short to hold the entry count.
+  if (len < 2) return false;
+  // A table of no entries is stored plain, so stored bytes 0-1 of zero mean
+  // nothing was scrambled. (A scrambled count reads 0 only for one count of
+  // tens of thousands of entries; such a file would show a checksum failure.)
+  if (get_le16(data, 0) == 0) return true;
+  if (len < BOOT_ENTRY_SIZE) return false;
+  // Undo entry by entry: restore the entry, read its region, restore the
+  // region. Work on a copy so a table that does not fit changes nothing.
+  std::vector<uint8_t> plain(data, data + len);
+  unit(key, plain.data(), BOOT_ENTRY_SIZE);
+  const uint64_t count = get_le16(plain.data(), 0);
+  if (count * BOOT_ENTRY_SIZE > len) return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint8_t* entry = plain.data() + i * BOOT_ENTRY_SIZE;
+    if (i > 0) unit(key, entry, BOOT_ENTRY_SIZE);
+    const uint64_t region_len = get_le16(entry, 2);
+    const uint64_t region_off = get_le32(entry, 8);
+    if (region_len == 0) continue;
+    if (region_off > len || region_len > len - region_off) return false;
+    unit(key, plain.data() + region_off, static_cast<size_t>(region_len));
+  }
+  // That is exact unless a region covers a table entry, which the builder
+  // reads after the region was scrambled. Confirm by scrambling the result
+  // again; when it does not give the stored bytes, take the builder's own
+  // masks for the guess and try again.
+  builder_.medium = IMAGE_MEDIUM_NOR;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    std::vector<uint8_t> again = plain;
+    if (builder_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE) != 0) return false;
+    if (std::equal(again.begin(), again.end(), data)) {
+      std::copy(plain.begin(), plain.end(), data);
+      return true;
+    }
+    for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(data[i] ^ again[i] ^ plain[i]);
+  }
+  return false;
+}
+
+void Descrambler::key_block(uint16_t key, uint8_t* out, uint32_t seed) { builder_.make_key_block(key, out, seed); }
+
+}  // namespace dlm::inspect

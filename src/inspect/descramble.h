@@ -1,0 +1,58 @@
+// Undoing the image scrambling. Every rule is an XOR with a keystream that
+// depends only on the seed and the offsets, so descrambling a unit is
+// scrambling it again; the keystream itself comes from the image builder.
+// Only the boot table rule needs its own order: the region fields are read
+// from an entry after the entry has been restored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "image/image_builder.h"
+
+namespace dlm::inspect {
+
+// How a zone's content was scrambled, decided by its stored (lower-case)
+// name in the builder's order.
+enum class ZoneRule {
+  PLAIN,      // stored as it is
+  BOOT,       // ".boot": boot table rule (512-byte units on SD), header key
+  APP,        // ".app": offset-keyed units (512-byte units on SD), content key
+  GENERATED,  // "cmd_zone", "__zone2.zon"
+  CODE,       // ends in ".apu": 16-byte head unit, then 32768-byte units
+  PACKAGE,    // contains ".res": a resource package, stored plain
+};
+
+ZoneRule image_zone_rule(std::string_view name);
+// The zone type an image entry with this name must carry.
+uint8_t image_zone_type(std::string_view name);
+const char* zone_type_name(uint8_t type);
+const char* zone_rule_name(ZoneRule rule);
+
+class Descrambler {
+ public:
+  Descrambler();
+  Descrambler(const Descrambler&) = delete;
+  Descrambler& operator=(const Descrambler&) = delete;
+
+  // One unit with one seed.
+  void unit(uint16_t seed, uint8_t* data, size_t len);
+  // Consecutive 512-byte units from offset 0, each with the seed.
+  void sd_units(uint16_t seed, uint8_t* data, size_t len);
+  // 32-byte units, the unit at offset p with seed key ^ (p / 4).
+  void offset_keyed(uint16_t key, uint8_t* data, size_t len);
+  // Code file rule; false (nothing changed) for fewer than 16 bytes, which
+  // the builder refuses.
+  bool code(uint16_t key, uint8_t* data, size_t len);
+  // Boot table rule; false (nothing changed) when the table or a region
+  // reaches past the end, which the builder refuses.
+  bool boot_table(uint16_t key, uint8_t* data, size_t len);
+  // The key block that the builder makes from key and seed.
+  void key_block(uint16_t key, uint8_t* out, uint32_t seed);
+
+ private:
+  ImageBuilder builder_;
+};
+
+}  // namespace dlm::inspect

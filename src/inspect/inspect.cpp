@@ -1,0 +1,69 @@
+// Recognition: an update file by its magic; otherwise a header area that
+// descrambles to a header. An image carries the generated zones, a package
+// never does.
+#include "inspect/inspect.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "inspect/readers.h"
+
+namespace dlm::inspect {
+namespace {
+
+constexpr char UFW_MAGIC[] = "QX_UDFIR";
+
+bool has_generated_zone(const HeaderArea& area) {
+  return std::any_of(area.entries.begin(), area.entries.end(), [](const ZoneEntryView& z) {
+    return z.type == ZONE_GENERATED || z.name == "cmd_zone" || z.name == "__zone2.zon";
+  });
+}
+
+}  // namespace
+
+std::string ReadContext::extract(const std::string& path, const std::string& tag, const uint8_t* data, size_t len) {
+  std::string used = path;
+  if (!used_paths.insert(used).second) {
+    used = path + "." + tag;
+    while (!used_paths.insert(used).second) used += "_";
+  }
+  files->push_back(ExtractedFile{used, std::vector<uint8_t>(data, data + len)});
+  return used;
+}
+
+int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report& report) {
+  report = Report{};
+  Descrambler descrambler;
+  ReadContext ctx{descrambler, options, options.extract ? &report.files : nullptr, {}};
+  Node& root = report.root;
+  if (!options.file_name.empty()) root.info("file", printable(options.file_name));
+
+  if (bytes.size() >= 8 && std::memcmp(bytes.data(), UFW_MAGIC, 8) == 0) {
+    report.kind = FileKind::UPDATE_FILE;
+  } else if (looks_like_header(bytes, options.header_key, descrambler)) {
+    HeaderArea area;
+    read_header_area(bytes, options.header_key, descrambler, area);
+    report.kind = has_generated_zone(area) ? FileKind::IMAGE : FileKind::PACKAGE;
+    root.info("kind", file_kind_name(report.kind));
+    root.dec("length", bytes.size());
+    if (report.kind == FileKind::IMAGE) {
+      read_image(bytes, area, ctx, root);
+    } else {
+      root.info("medium", area.sd ? "sd card" : "spi flash (nor or nand)");
+      read_package(bytes, options.header_key, "", ctx, root);
+    }
+    return failed_paths(root).empty() ? INSPECT_CLEAN : INSPECT_FAILED;
+  } else {
+    report.problem = bytes.size() < IMAGE_HEADER_SIZE
+                         ? "too short for any known format"
+                         : "neither an update file (no QX_UDFIR magic) nor an image or resource package header";
+    return INSPECT_UNRECOGNISED;
+  }
+
+  root.info("kind", file_kind_name(report.kind));
+  root.dec("length", bytes.size());
+  read_update_file(bytes, ctx, root);
+  return failed_paths(root).empty() ? INSPECT_CLEAN : INSPECT_FAILED;
+}
+
+}  // namespace dlm::inspect

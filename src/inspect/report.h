@@ -1,0 +1,62 @@
+// The report of one inspection: a tree of named values and checks, printed as
+// indented text for people or as JSON for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dlm::inspect {
+
+enum class FileKind { UNKNOWN, IMAGE, PACKAGE, UPDATE_FILE };
+
+// "flash image", "resource package", "update file", "unknown".
+const char* file_kind_name(FileKind kind);
+// "image", "package", "update", "unknown": the JSON spelling.
+const char* file_kind_key(FileKind kind);
+
+enum NodeState { NODE_INFO, NODE_OK, NODE_FAIL };
+
+// A value (leaf), a check (leaf with a state), a group of nodes, or a list
+// whose children are its items. Children are added as finished values; a
+// reference returned by add() is valid until the next add() to the same node.
+struct Node {
+  std::string name;
+  std::string text;      // the value as printed
+  bool numeric = false;  // JSON writes number, not text
+  uint64_t number = 0;
+  NodeState state = NODE_INFO;
+  std::string expected;  // for a failed check: what the rules want
+  bool is_list = false;
+  std::vector<Node> children;
+
+  Node& add(Node child);
+  Node& info(std::string_view name, std::string_view text);
+  Node& dec(std::string_view name, uint64_t value);
+  Node& hex(std::string_view name, uint64_t value, int digits);
+  Node& check(std::string_view name, std::string_view text, bool ok, std::string_view expected = {});
+  // A check of a stored number against the computed one, both in hexadecimal.
+  Node& check_hex(std::string_view name, uint64_t stored, uint64_t wanted, int digits);
+  // A check of a stored number against the computed one, both in decimal.
+  Node& check_dec(std::string_view name, uint64_t stored, uint64_t wanted);
+};
+
+Node make_group(std::string_view name, std::string_view text = {});
+Node make_list(std::string_view name);
+
+// "0x" and digits hexadecimal digits, lower case.
+std::string hex_text(uint64_t value, int digits);
+// Bytes from a file as printable text: other bytes become \xNN.
+std::string printable(std::string_view bytes);
+
+// Dotted paths of every failed check, with list items as name[i]
+// ("zones[2].crc"), in tree order.
+std::vector<std::string> failed_paths(const Node& root);
+
+// Indented text; ends with a "result:" line.
+std::string render_text(const Node& root);
+// One JSON object: "kind", "result", "failures" and the tree.
+std::string render_json(const Node& root, FileKind kind);
+
+}  // namespace dlm::inspect

@@ -1,0 +1,50 @@
+#include <cstdio>
+
+#include "inspect/report.h"
+
+namespace dlm::inspect {
+namespace {
+
+constexpr size_t NAME_WIDTH = 24;
+
+void render_node(const Node& node, const std::string& label, int depth, std::string& out) {
+  std::string line(static_cast<size_t>(depth) * 2, ' ');
+  line += label;
+  bool leaf = node.children.empty() && !node.is_list;
+  if (!node.text.empty() || leaf) {
+    if (line.size() < NAME_WIDTH) line.resize(NAME_WIDTH, ' ');
+    else line += ' ';
+    line += node.text;
+  }
+  if (node.state == NODE_OK) {
+    line += "  ok";
+  } else if (node.state == NODE_FAIL) {
+    line += "  FAIL";
+    if (!node.expected.empty()) line += " (expected " + node.expected + ")";
+  }
+  out += line;
+  out += '\n';
+  for (size_t i = 0; i < node.children.size(); ++i) {
+    const Node& c = node.children[i];
+    std::string sub = node.is_list ? "[" + std::to_string(i) + "]" : c.name;
+    render_node(c, sub, depth + 1, out);
+  }
+}
+
+}  // namespace
+
+std::string render_text(const Node& root) {
+  std::string out;
+  for (const Node& c : root.children) render_node(c, c.name, 0, out);
+  std::vector<std::string> failed = failed_paths(root);
+  if (failed.empty()) {
+    out += "result: clean\n";
+  } else {
+    out += "result: FAILED (" + std::to_string(failed.size()) + "):";
+    for (const std::string& f : failed) out += " " + f;
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace dlm::inspect
