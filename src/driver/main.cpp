@@ -4,6 +4,9 @@
 #include <ctime>
 
 #include "common/report.h"
+#include "config/chip_config.h"
+#include "config/config_reader.h"
+#include "config/flash_description.h"
 #include "console/console.h"
 #include "driver/job_settings.h"
 #include "driver/run_job.h"
@@ -17,8 +20,20 @@ int main(int argc, char** argv) {
 
   if (argc < 3) dlm::run_console();
 
+  {
+    // The reader's own messages say what went wrong; a failed load adds none.
+    dlm::ConfigReader reader(dlm::config_file_from_args(argc, argv), 0);
+    dlm::g_chip_config.fill(0);
+    if (!reader.load_chip_config(dlm::g_chip_config)) {
+      std::fflush(stdout);
+      return 100;
+    }
+    std::printf("config flash size 0x%x\n", dlm::flash_size_from_id(reader.flash_id()));
+  }
+
   dlm::JobSettings settings;
   dlm::parse_options(argc, argv, settings);
+  dlm::compile_flash_description(settings.config_file);
   int status = dlm::run_job(settings);
   std::fflush(stdout);
   return plat::process_status(status);
