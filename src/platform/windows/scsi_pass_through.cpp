@@ -5,8 +5,8 @@
 
 namespace plat {
 
-void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len, uint32_t count,
-                        void* data, bool data_in) {
+void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len,
+                        dlm::DataDirection direction, void* data, uint32_t count, uint32_t timeout_ms) {
   record = PassThroughRecord{};
   SCSI_PASS_THROUGH_DIRECT& h = record.header;
   const size_t n = std::min(cdb_len, PASS_THROUGH_MAX_CDB);
@@ -16,9 +16,11 @@ void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cd
   h.Lun = 0;
   h.CdbLength = static_cast<UCHAR>(n);
   h.SenseInfoLength = sizeof record.sense;
-  h.DataIn = data_in ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+  h.DataIn = direction == dlm::DataDirection::in    ? SCSI_IOCTL_DATA_IN
+             : direction == dlm::DataDirection::out ? SCSI_IOCTL_DATA_OUT
+                                                    : SCSI_IOCTL_DATA_UNSPECIFIED;
   h.DataTransferLength = count;
-  h.TimeOutValue = data_in ? PASS_THROUGH_TIMEOUT_IN_S : PASS_THROUGH_TIMEOUT_OUT_S;
+  h.TimeOutValue = std::max<ULONG>(1, static_cast<ULONG>((uint64_t{timeout_ms} + 999) / 1000));
   h.DataBuffer = data;
   h.SenseInfoOffset = offsetof(PassThroughRecord, sense);
   if (n > 0) std::memcpy(h.Cdb, cdb, n);

@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "device/scsi_transport.h"
+
 namespace plat {
 
 struct PassThroughRecord {
@@ -39,14 +41,13 @@ static_assert(offsetof(PassThroughRecord, sense) == 48);
 static_assert(sizeof(PassThroughRecord) == 80);
 #endif
 
-constexpr DWORD PASS_THROUGH_TARGET_ID = 1;
-constexpr DWORD PASS_THROUGH_TIMEOUT_IN_S = 10;   // data from the device
-constexpr DWORD PASS_THROUGH_TIMEOUT_OUT_S = 2;   // data to the device
+constexpr UCHAR PASS_THROUGH_TARGET_ID = 1;
 constexpr size_t PASS_THROUGH_MAX_CDB = 16;
 
-// Fills a whole record for one transfer of count bytes into (data_in) or out
-// of data. At most 16 command-block bytes are taken.
-void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len, uint32_t count,
-                        void* data, bool data_in);
+// Fills a whole record for one transfer of count bytes into (in) or out of
+// data. At most 16 command-block bytes are taken. The storage stack counts
+// the time-out in whole seconds: timeout_ms is rounded up, at least 1 s.
+void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len,
+                        dlm::DataDirection direction, void* data, uint32_t count, uint32_t timeout_ms);
 
 }  // namespace plat
