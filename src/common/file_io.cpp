@@ -1,7 +1,9 @@
 #include "common/file_io.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace dlm {
 namespace {
@@ -12,6 +14,9 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 }  // namespace
 
 bool read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
+  // A directory opens for reading on POSIX and reports a bogus size.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return false;
   FilePtr f(std::fopen(path.c_str(), "rb"));
   if (!f) return false;
   if (std::fseek(f.get(), 0, SEEK_END) != 0) return false;
