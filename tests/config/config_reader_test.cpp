@@ -159,6 +159,15 @@ TEST(ConfigReaderFile, MissingFileIsReportedOnceAndEveryLookupFails) {
   EXPECT_EQ(record.encode(), cfgtest::filled(0x5A).encode()) << "a failed open leaves the record alone";
 }
 
+TEST(ConfigReaderFile, DirectoryIsAFileThatCannotBeOpened) {
+  dlmtest::ScratchDir dir;
+  testing::internal::CaptureStdout();
+  dlm::ConfigReader reader(dir.path(), 0);
+  dlm::ChipConfig record = cfgtest::filled(0);
+  EXPECT_EQ(reader.load_chip_config(record), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "open file(" + dir.path() + ") error\n");
+}
+
 TEST(FlashSizeFromId, Table) {
   struct Case {
     int32_t id;
