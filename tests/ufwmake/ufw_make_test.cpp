@@ -1,6 +1,6 @@
 // ufw_make as a program: the update file it writes, byte for byte, and its
-// messages and exit codes. Expected headers are laid out here from the rules,
-// with this file's own bitwise CRC, not with the maker's code.
+// messages and exit codes. Expected headers are laid out from the rules with
+// the tests' own bitwise CRC (expected_ufw.h), not with the maker's code.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,26 +9,17 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "ufwmake/expected_ufw.h"
 
 namespace {
 
 using dlmtest::RunResult;
 using dlmtest::ScratchDir;
 using Bytes = std::vector<uint8_t>;
-
-// CRC-16/XMODEM, a bit at a time.
-uint16_t ref_crc16(const uint8_t* p, size_t n) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<uint16_t>(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
-
-void le32(Bytes& b, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using ufwtest::Expect;
+using ufwtest::expected_file;
+using ufwtest::name12;
+using ufwtest::ref_crc16;
 
 Bytes pattern(size_t n, uint8_t seed) {
   Bytes b(n);
@@ -39,37 +30,6 @@ Bytes pattern(size_t n, uint8_t seed) {
   }
   return b;
 }
-
-// What the header must hold; the CRCs and lengths follow from the content.
-struct Expect {
-  std::string name12;  // exactly 12 bytes: the name field
-  uint32_t load = 0, run = 0, version_word = 0, tail_offset = 512;
-};
-
-Bytes expected_file(const Expect& e, const Bytes& content) {
-  Bytes h(512, 0);
-  const char magic[] = "QX_UDFIR";
-  std::copy(magic, magic + 8, h.begin());
-  le32(h, 8, 46);
-  le32(h, 16, 512);
-  le32(h, 20, static_cast<uint32_t>(content.size()));
-  le32(h, 24, ref_crc16(content.data(), content.size()));
-  le32(h, 28, e.load);
-  le32(h, 32, e.run);
-  EXPECT_EQ(e.name12.size(), 12u);
-  std::copy(e.name12.begin(), e.name12.end(), h.begin() + 36);
-  le32(h, 48, e.version_word);
-  le32(h, 52, e.tail_offset);
-  le32(h, 56, static_cast<uint32_t>(content.size() - e.tail_offset));
-  const uint16_t tail = ref_crc16(content.data() + e.tail_offset, content.size() - e.tail_offset);
-  h[60] = static_cast<uint8_t>(tail);
-  h[61] = static_cast<uint8_t>(tail >> 8);
-  le32(h, 12, ref_crc16(h.data() + 16, 46));
-  h.insert(h.end(), content.begin(), content.end());
-  return h;
-}
-
-std::string name12(const std::string& s) { return s + std::string(12 - s.size(), '\0'); }
 
 RunResult run_maker(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
   dlmtest::RunOptions opt;

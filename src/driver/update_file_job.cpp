@@ -1,0 +1,150 @@
+#include "driver/update_file_job.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "common/error_codes.h"
+#include "common/file_io.h"
+#include "common/report.h"
+#include "platform/platform.h"
+
+namespace dlm {
+namespace {
+
+constexpr const char* kInputName = "QX_PM20.tmp";
+// The plain program name, no directory: the platform layer finds it in the
+// working directory, beside dlmtool or on the path.
+#if defined(_WIN32)
+constexpr const char* kMakerName = "ufw_make.exe";
+#else
+constexpr const char* kMakerName = "ufw_make";
+#endif
+constexpr uint32_t kVersion = 0;
+constexpr int kUncheckedLen = 4096;
+constexpr size_t kCmdZoneCut = 8192;
+constexpr size_t kTrailerCut = 512;
+
+const char* mode_message(int32_t mode) {
+  switch (mode) {
+    case 1: return "make updata file for code\n";
+    case 2: return "make updata file for resource 1\n";
+    case 3: return "make updata file for code&resource\n";
+    case 4: return "make updata file for resource 2\n";
+    default: return "unknow mode\n";
+  }
+}
+
+struct Section {
+  uint64_t start = 0;
+  uint64_t len = 0;
+  const char* zone = "";
+};
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+}  // namespace
+
+int cut_update_input(int32_t ufw_mode, const ZoneSummary& zones, std::span<const uint8_t> image,
+                     std::vector<uint8_t>& out, const char*& missing) {
+  out.clear();
+  missing = nullptr;
+  if (ufw_mode < 1 || ufw_mode > 4) return 0;
+
+  // A zone that was never placed has length 0 (a built code zone holds at
+  // least the code head, a package at least its header).
+  Section middle;
+  bool present = true;
+  switch (ufw_mode) {
+    case 1:
+      middle = {zones.code_zone_start, zones.code_zone_len, "code"};
+      present = zones.code_zone_len != 0;
+      break;
+    case 2:
+      middle = {zones.resource_zone_start, zones.resource_zone_len, "resource"};
+      present = zones.resource_zone_set;
+      break;
+    case 3:
+      middle = {zones.code_zone_start, uint64_t{zones.code_zone_len} + zones.resource_zone_len, "code"};
+      present = zones.code_zone_len != 0;
+      break;
+    default:
+      middle = {zones.last_resource_start, zones.last_resource_len, "resource"};
+      present = zones.last_resource_len != 0;
+      break;
+  }
+  const Section sections[] = {
+      {zones.cmd_zone_addr, kCmdZoneCut, "command"},
+      middle,
+      {image.size() >= kTrailerCut ? image.size() - kTrailerCut : 0, kTrailerCut, "trailer"},
+  };
+  // Nothing is cut from outside the image.
+  for (const Section& s : sections) {
+    if ((&s == &sections[1] && !present) || s.start + s.len > image.size()) {
+      missing = s.zone;
+      return DLM_ERR_ARG;
+    }
+  }
+  out.reserve(kCmdZoneCut + middle.len + kTrailerCut);
+  for (const Section& s : sections) out.insert(out.end(), image.begin() + s.start, image.begin() + s.start + s.len);
+  return 0;
+}
+
+std::string maker_parameters(const JobSettings& settings) {
+  char text[256];
+  std::snprintf(text, sizeof text, "-fi %s -ld 0x0000 -rd 0x0000 -fo QX_PM20.ufw -mode %d -ver %x -len %d%s", kInputName,
+                static_cast<int>(settings.ufw_mode), kVersion, kUncheckedLen,
+                settings.ufw_no_version ? " -no_version" : "");
+  return text;
+}
+
+void make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path) {
+  plat::delete_file(kInputName);
+
+  std::vector<uint8_t> image;
+  if (zones == nullptr || image_path.empty() || !read_whole_file(image_path, image)) {
+    std::printf("open QX_PM20.img fail\n");
+    REPORT_AND_EXIT(DLM_ERR_OPEN_FILE_FAIL);
+  }
+
+  std::vector<uint8_t> input;
+  const char* missing = nullptr;
+  if (cut_update_input(settings.ufw_mode, *zones, image, input, missing) != 0) {
+    std::printf("%s", mode_message(settings.ufw_mode));
+    std::printf("no %s zone in the image\n", missing);
+    REPORT_AND_EXIT(DLM_ERR_ARG);
+  }
+  image = {};
+
+  {
+    std::unique_ptr<std::FILE, FileCloser> tmp(std::fopen(kInputName, "w+b"));
+    if (!tmp) {
+      std::printf("open QX_PM20.tmp fail\n");
+      REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+    }
+    std::printf("%s", mode_message(settings.ufw_mode));
+    bool ok = input.empty() || std::fwrite(input.data(), 1, input.size(), tmp.get()) == input.size();
+    ok = (std::fclose(tmp.release()) == 0) && ok;
+    if (!ok) {
+      plat::delete_file(kInputName);
+      std::printf("write QX_PM20.tmp fail\n");
+      REPORT_AND_EXIT(DLM_ERR_WRITE_FILE_FAIL);
+    }
+  }
+
+  uint32_t status = 0;
+  if (!plat::run_hidden(kMakerName, maker_parameters(settings), status)) {
+    status = 0xFFFFFFFFu;  // never started, or did not end normally
+  }
+  plat::delete_file(kInputName);
+
+  if (status != 0) {
+    std::printf("ufw Exit code : 0x%8X\n", status);
+    std::printf("make ufw file fail");
+    plat::exit_process(static_cast<int>(status));
+  }
+  std::printf("make ufw file ok\n");
+}
+
+}  // namespace dlm

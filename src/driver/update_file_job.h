@@ -1,0 +1,36 @@
+// The update-file job: cuts the parts an update needs out of this run's flash
+// image into "QX_PM20.tmp", has ufw_make wrap them into "QX_PM20.ufw", and
+// reports the maker's outcome.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "driver/job_settings.h"
+#include "image/image_builder.h"
+
+namespace dlm {
+
+// The update input for a mode, cut from the image:
+//   8192 bytes at the command zone, then the mode's zone, then the last 512
+//   bytes of the image. Mode 1: the code zone; 2: the resource zone; 3: code
+//   zone start, code + resource zone length; 4: the last resource package.
+//   Any other mode gives an empty input.
+// Returns 0, or DLM_ERR_ARG when the mode's zone is not in the image; then
+// missing names it ("code", "resource", "command", "trailer") and out is empty.
+int cut_update_input(int32_t ufw_mode, const ZoneSummary& zones, std::span<const uint8_t> image,
+                     std::vector<uint8_t>& out, const char*& missing);
+
+// The maker's parameter text for the settings.
+std::string maker_parameters(const JobSettings& settings);
+
+// Runs the job on the image built by this run (image_path, with its zone
+// summary). Without an image from this run (zones null) it fails as an image
+// that cannot be opened: an image left in the temporary directory by an
+// earlier run is never wrapped. Returns when the maker succeeded; every
+// failure ends the process.
+void make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path);
+
+}  // namespace dlm
