@@ -6,6 +6,9 @@
 #include "common/bytes.h"
 
 namespace dlm::inspect {
+namespace {
+constexpr size_t OFFSET_DIRECT_MAX = 0x4000;
+}  // namespace
 
 ZoneRule image_zone_rule(std::string_view name) {
   if (name.find(".boot") != std::string_view::npos) return ZoneRule::BOOT;
@@ -66,6 +69,14 @@ void Descrambler::sd_units(uint16_t seed, uint8_t* data, size_t len) {
 }
 
 void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
+  // The builder prepares a whole period of seeds (256 KiB) for this rule;
+  // for small files unit by unit is far cheaper.
+  if (len < OFFSET_DIRECT_MAX) {
+    for (size_t p = 0; p < len; p += OFFSET_UNIT_SIZE) {
+      unit(static_cast<uint16_t>(key ^ (p / 4)), data + p, std::min(OFFSET_UNIT_SIZE, len - p));
+    }
+    return;
+  }
   builder_.medium = IMAGE_MEDIUM_NOR;
   builder_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED);
 }

@@ -91,14 +91,19 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
     ZoneRule rule = image_zone_rule(z.name);
     Node item = make_group("", printable(z.name));
     item.check_dec("index", z.index, i);
+    item.quiet_last();
     item.check("name", printable(z.name), z.name_ok, "a lower-case file name, 0x00 then 0xff fill");
+    item.quiet_last();
     uint8_t want_type = image_zone_type(z.name);
     item.check("type", type_text(z.type), z.type == want_type, type_text(want_type));
     item.check_hex("reserved", z.reserved, 0, 2);
+    item.quiet_last();
     uint64_t end = uint64_t{z.start} + z.length;
     bool in_file = end <= bytes.size();
     bool start_ok = in_file && z.start >= prev_end;
-    item.check("start", hex_text(z.start, 8), start_ok, "at or after " + hex_text(prev_end, 8) + ", inside the file");
+    Node& start = item.check("start", hex_text(z.start, 8), start_ok, "at or after " + hex_text(prev_end, 8) + ", inside the file");
+    start.numeric = true;
+    start.number = z.start;
     item.check_dec("length", z.length, in_file ? z.length : (z.start < bytes.size() ? bytes.size() - z.start : 0));
     if (start_ok) {
       bool gap_ok = all_ff(bytes, prev_end, z.start);
@@ -109,7 +114,8 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
         d.sd_units(header_key, head.data(), head.size());
         gap_ok = all_ff(head, prev_end, z.start);
       }
-      item.check("gap_fill", gap_ok ? "0xff" : "not 0xff", gap_ok, "0xff");
+      item.check("gap_before", gap_ok ? "0xff" : "not 0xff", gap_ok, "0xff");
+      item.quiet_last();
       prev_end = end;
       starts_gcd = std::gcd(starts_gcd, uint64_t{z.start});
     }
@@ -157,6 +163,7 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
       want_crc = crc16(blank);
       size_t want_len = z.name == "cmd_zone" ? CMD_ZONE_SIZE : 0;
       item.check_dec("generated_length", z.length, want_len);
+      item.quiet_last();
       if (z.name == "cmd_zone" && !cmd_zone) cmd_zone = &z;
     } else {
       want_crc = crc16(content);

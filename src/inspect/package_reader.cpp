@@ -24,21 +24,27 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
     const ZoneEntryView& z = area.entries[i];
     Node item = make_group("", printable(z.name));
     item.check_dec("index", z.index, i);
+    item.quiet_last();
     item.check("name", printable(z.name), z.name_ok, "a lower-case file name, 0x00 then 0xff fill");
+    item.quiet_last();
     bool app = z.name.find(".app") != std::string::npos;
     uint8_t want_type = app ? ZONE_APP : ZONE_DATA;
     item.check("type", std::to_string(z.type) + " " + zone_type_name(z.type), z.type == want_type,
                std::to_string(want_type) + " " + zone_type_name(want_type));
     item.check_hex("reserved", z.reserved, 0, 2);
+    item.quiet_last();
     uint64_t end = uint64_t{z.start} + z.length;
     bool in_file = end <= bytes.size();
     bool start_ok = in_file && z.start >= prev_end;
-    item.check("start", hex_text(z.start, 8), start_ok,
+    Node& start = item.check("start", hex_text(z.start, 8), start_ok,
                "at or after " + hex_text(prev_end, 8) + ", inside the file");
+    start.numeric = true;
+    start.number = z.start;
     item.check_dec("length", z.length, in_file ? z.length : (z.start < bytes.size() ? bytes.size() - z.start : 0));
     if (start_ok) {
-      item.check("gap_fill", all_ff(bytes, prev_end, z.start) ? "0xff" : "not 0xff", all_ff(bytes, prev_end, z.start),
+      item.check("gap_before", all_ff(bytes, prev_end, z.start) ? "0xff" : "not 0xff", all_ff(bytes, prev_end, z.start),
                  "0xff");
+      item.quiet_last();
       prev_end = end;
       last_end = end;
       starts_gcd = std::gcd(starts_gcd, uint64_t{z.start});

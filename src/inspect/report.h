@@ -29,6 +29,7 @@ struct Node {
   NodeState state = NODE_INFO;
   std::string expected;  // for a failed check: what the rules want
   bool is_list = false;
+  bool quiet = false;    // the text report shows it only when it fails
   std::vector<Node> children;
 
   Node& add(Node child);
@@ -40,6 +41,8 @@ struct Node {
   Node& check_hex(std::string_view name, uint64_t stored, uint64_t wanted, int digits);
   // A check of a stored number against the computed one, both in decimal.
   Node& check_dec(std::string_view name, uint64_t stored, uint64_t wanted);
+  // Marks the last child quiet.
+  void quiet_last() { children.back().quiet = true; }
 };
 
 Node make_group(std::string_view name, std::string_view text = {});
@@ -54,7 +57,8 @@ std::string printable(std::string_view bytes);
 // ("zones[2].crc"), in tree order.
 std::vector<std::string> failed_paths(const Node& root);
 
-// Indented text; ends with a "result:" line.
+// Indented text; ends with a "result:" line. The items of a list take one
+// line each, with their plain values inline.
 std::string render_text(const Node& root);
 // One JSON object: "kind", "result", "failures" and the tree.
 std::string render_json(const Node& root, FileKind kind);

@@ -7,6 +7,35 @@ namespace {
 
 constexpr size_t NAME_WIDTH = 24;
 
+void render_node(const Node& node, const std::string& label, int depth, std::string& out);
+
+// One line for a list item: its leaf values inline, then its groups below.
+void render_item(const Node& item, const std::string& label, int depth, std::string& out) {
+  std::string line(static_cast<size_t>(depth) * 2, ' ');
+  line += label;
+  if (!item.text.empty()) line += " " + item.text;
+  bool any_check = false;
+  std::string failures;
+  for (const Node& c : item.children) {
+    if (!c.children.empty() || c.is_list) continue;
+    if (c.state != NODE_INFO) any_check = true;
+    if (c.state == NODE_FAIL) {
+      failures += failures.empty() ? "  FAIL " : ", ";
+      failures += c.name;
+      if (!c.expected.empty()) failures += " (expected " + c.expected + ")";
+    }
+    if (c.quiet && c.state != NODE_FAIL) continue;
+    line += "  " + c.name + " " + c.text;
+  }
+  if (!failures.empty()) line += failures;
+  else if (any_check) line += "  ok";
+  out += line;
+  out += '\n';
+  for (const Node& c : item.children) {
+    if (!c.children.empty() || c.is_list) render_node(c, c.name, depth + 1, out);
+  }
+}
+
 void render_node(const Node& node, const std::string& label, int depth, std::string& out) {
   std::string line(static_cast<size_t>(depth) * 2, ' ');
   line += label;
@@ -26,8 +55,8 @@ void render_node(const Node& node, const std::string& label, int depth, std::str
   out += '\n';
   for (size_t i = 0; i < node.children.size(); ++i) {
     const Node& c = node.children[i];
-    std::string sub = node.is_list ? "[" + std::to_string(i) + "]" : c.name;
-    render_node(c, sub, depth + 1, out);
+    if (node.is_list) render_item(c, "[" + std::to_string(i) + "]", depth + 1, out);
+    else render_node(c, c.name, depth + 1, out);
   }
 }
 

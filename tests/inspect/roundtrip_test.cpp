@@ -1,0 +1,127 @@
+// Images and packages made by the real builder inspect clean, and extraction
+// gives back every input file byte for byte.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "inspect/built_image.h"
+#include "inspect/inspect.h"
+
+namespace {
+
+using dlm::inspect::INSPECT_CLEAN;
+using inspecttest::boot_file;
+using inspecttest::ImageSpec;
+using inspecttest::random_bytes;
+
+std::vector<ImageSpec> specs() {
+  auto code = [](uint32_t seed) {
+    return std::vector<inspecttest::InputFile>{
+        {"u.boot", boot_file(2000, 3, seed)},
+        {"sdram.apu", random_bytes(16 + 32768 + 1000, seed + 1)},
+        {"main.app", random_bytes(3333, seed + 2)},
+        {"data.bin", random_bytes(1024, seed + 3)},
+        {"other.apu", random_bytes(700, seed + 4)},
+    };
+  };
+  auto res = [](uint32_t seed) {
+    return std::vector<inspecttest::InputFile>{
+        {"res/a.bin", random_bytes(100, seed)},
+        {"res/b.app", random_bytes(700, seed + 1)},
+        {"res/empty.txt", {}},
+        {"pics/logo.bmp", random_bytes(5000, seed + 2)},
+        {"pics/anim.app", random_bytes(1300, seed + 3)},
+    };
+  };
+  std::vector<ImageSpec> out;
+  out.push_back({"nor_code_only", dlm::IMAGE_MEDIUM_NOR, 512, code(1), {}, {}});
+  out.push_back({"nand_with_resources", dlm::IMAGE_MEDIUM_NAND, 512, code(2), {"pics", "res"}, res(3)});
+  out.push_back({"nor_block_4096_res_4096", dlm::IMAGE_MEDIUM_NOR, 4096, code(4), {"res", "pics"}, res(5), 4096});
+  out.push_back({"nor_block_768", dlm::IMAGE_MEDIUM_NOR, 768, code(6), {"res"}, {{"res/x.app", random_bytes(999, 7)}}});
+  out.push_back({"sd_code_only", dlm::IMAGE_MEDIUM_SD, 512, code(8), {}, {}, 512, true});
+  out.push_back({"sd_with_resources", dlm::IMAGE_MEDIUM_SD, 512, code(9), {"res", "pics"}, res(10)});
+  out.push_back({"sd_block_65536", dlm::IMAGE_MEDIUM_SD, 0x10000, code(11), {"pics", "res"}, res(12)});
+  out.push_back({"single_file", dlm::IMAGE_MEDIUM_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
+  out.push_back({"one_file_one_dir", dlm::IMAGE_MEDIUM_NOR, 512, {{"abcdefghijkl.app", random_bytes(64, 14)}},
+                 {"res"}, {{"res/abcdefghijkl.bin", random_bytes(32, 15)}}});
+  out.push_back({"empty_resource_dir", dlm::IMAGE_MEDIUM_SD, 512, {{"x.boot", boot_file(100, 0, 16)}}, {"res"}, {}});
+  return out;
+}
+
+}  // namespace
+
+namespace inspecttest {
+void PrintTo(const ImageSpec& spec, std::ostream* os) { *os << spec.name; }
+}  // namespace inspecttest
+
+namespace {
+
+class RoundTrip : public ::testing::TestWithParam<ImageSpec> {};
+
+TEST_P(RoundTrip, InspectsCleanAndExtractsEveryInput) {
+  const ImageSpec& spec = GetParam();
+  dlmtest::ScratchDir dir;
+  std::vector<uint8_t> image = inspecttest::build_image(dir, spec);
+  ASSERT_FALSE(image.empty()) << "the builder failed";
+
+  dlm::inspect::Options options;
+  options.file_name = "zImag.img";
+  options.extract = true;
+  dlm::inspect::Report report;
+  int result = dlm::inspect::inspect_bytes(image, options, report);
+  EXPECT_EQ(result, INSPECT_CLEAN) << dlm::inspect::render_text(report.root);
+  EXPECT_EQ(report.kind, dlm::inspect::FileKind::IMAGE);
+
+  std::map<std::string, std::vector<uint8_t>> extracted;
+  for (const auto& f : report.files) extracted[f.path] = f.bytes;
+  auto expect_file = [&](const std::string& path, const std::vector<uint8_t>& want) {
+    auto it = extracted.find(path);
+    ASSERT_NE(it, extracted.end()) << path << " was not extracted";
+    EXPECT_TRUE(it->second == want) << path << " differs";
+  };
+  for (const auto& f : spec.code_files) expect_file(f.path, f.bytes);
+  for (const auto& f : spec.resource_files) expect_file(f.path, f.bytes);
+  for (const auto& r : spec.resource_dirs) expect_file(r + ".res", dlmtest::read_file(dir / r + ".res"));
+  std::vector<uint8_t> blank_cmd = {};
+  EXPECT_EQ(extracted.at("cmd_zone").size(), 8192u);
+  EXPECT_TRUE(extracted.at("__zone2.zon").empty());
+
+  // The medium is told by the scrambling alone.
+  bool sd = spec.medium == dlm::IMAGE_MEDIUM_SD;
+  std::string text = dlm::inspect::render_text(report.root);
+  EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RoundTrip, ::testing::ValuesIn(specs()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A package on its own, as pack_resources leaves it next to its directory.
+TEST(RoundTrip, LonePackageInspectsCleanAndExtracts) {
+  for (int medium : {dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD}) {
+    dlmtest::ScratchDir dir;
+    std::filesystem::create_directories(dir / "r");
+    std::vector<uint8_t> a = random_bytes(100, 1), b = random_bytes(700, 2);
+    dlmtest::write_file(dir / "r/a.bin", a);
+    dlmtest::write_file(dir / "r/b.app", b);
+    dlm::ImageBuilder builder;
+    builder.temp_dir = dir.path() + "/";
+    builder.medium = medium;
+    ASSERT_EQ(builder.pack_resources(dlm::IMAGE_KEY, dir / "r", 512), 0);
+    std::vector<uint8_t> package = dlmtest::read_file(dir / "r.res");
+
+    dlm::inspect::Options options;
+    options.file_name = "r.res";
+    options.extract = true;
+    dlm::inspect::Report report;
+    EXPECT_EQ(dlm::inspect::inspect_bytes(package, options, report), INSPECT_CLEAN)
+        << dlm::inspect::render_text(report.root);
+    EXPECT_EQ(report.kind, dlm::inspect::FileKind::PACKAGE);
+    ASSERT_EQ(report.files.size(), 2u);
+    EXPECT_EQ(report.files[0].path, "a.bin");
+    EXPECT_TRUE(report.files[0].bytes == a);
+    EXPECT_EQ(report.files[1].path, "b.app");
+    EXPECT_TRUE(report.files[1].bytes == b);
+  }
+}
+
+}  // namespace
