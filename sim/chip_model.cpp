@@ -112,9 +112,10 @@ ChipOutcome ChipModel::execute(CommandKind kind, const uint8_t* cdb, DataDir dir
   switch (kind) {
     case CommandKind::erase_block:
     case CommandKind::erase_sector: {
+      const uint32_t unit = kind == CommandKind::erase_block ? ERASE_BLOCK : ERASE_SECTOR;
+      r.len = unit;
       if (!disk_ready(r)) break;
-      const uint64_t unit = kind == CommandKind::erase_block ? ERASE_BLOCK : ERASE_SECTOR;
-      const uint64_t begin = addr / unit * unit;
+      const uint64_t begin = uint64_t{addr} / unit * unit;
       if (!in_medium(begin, unit, r)) break;
       erase(begin, unit, r);
       const uint8_t status = 0;
@@ -122,12 +123,14 @@ ChipOutcome ChipModel::execute(CommandKind kind, const uint8_t* cdb, DataDir dir
       break;
     }
     case CommandKind::erase_chip: {
+      r.len = static_cast<uint32_t>(size);
       if (!disk_ready(r)) break;
       erase(0, size, r);
       put_reply(in, cdb, nullptr, 0);
       break;
     }
     case CommandKind::write_disk: {
+      r.len = static_cast<uint32_t>(out.size());
       if (!out_data_ok(cdb, dir, out, r) || !disk_ready(r) || !in_medium(addr, out.size(), r)) break;
       uint8_t* dst = flash_.data() + addr;
       if (settings_.medium == Medium::sd) {
@@ -136,13 +139,12 @@ ChipOutcome ChipModel::execute(CommandKind kind, const uint8_t* cdb, DataDir dir
         // Programming flash can only clear bits; setting them takes an erase.
         for (size_t i = 0; i < out.size(); ++i) dst[i] &= out[i];
       }
-      r.len = static_cast<uint32_t>(out.size());
       break;
     }
     case CommandKind::write_ram: {
+      r.len = static_cast<uint32_t>(out.size());
       if (!out_data_ok(cdb, dir, out, r)) break;
       ram_.write(addr, out.data(), out.size());
-      r.len = static_cast<uint32_t>(out.size());
       break;
     }
     case CommandKind::run_at: {
@@ -185,15 +187,15 @@ ChipOutcome ChipModel::execute(CommandKind kind, const uint8_t* cdb, DataDir dir
       break;
     }
     case CommandKind::read_disk: {
+      r.len = static_cast<uint32_t>(in.size());
       if (!read_request_ok(cdb, dir, in, r) || !disk_ready(r) || !in_medium(addr, in.size(), r)) break;
       std::memcpy(in.data(), flash_.data() + addr, in.size());
-      r.len = static_cast<uint32_t>(in.size());
       break;
     }
     case CommandKind::read_ram: {
+      r.len = static_cast<uint32_t>(in.size());
       if (!read_request_ok(cdb, dir, in, r)) break;
       ram_.read(addr, in.data(), in.size());
-      r.len = static_cast<uint32_t>(in.size());
       break;
     }
     case CommandKind::unknown:
