@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "common/file_io.h"
 #include "common/number_text.h"
@@ -31,7 +32,12 @@ ConfigReader::ConfigReader(const std::string& path, int verbose) : verbose_(verb
     std::printf("open file(%s) error\n", path.c_str());
     return;
   }
-  lines_ = config_contents(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  // Every search text ends in '=', so lines without one (the flash part table)
+  // can never match and are dropped once here instead of at every lookup.
+  for (std::string& line :
+       config_contents(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()))) {
+    if (line.find('=') != std::string::npos) lines_.push_back(std::move(line));
+  }
 }
 
 const std::string* ConfigReader::lookup(std::string_view key, std::string& search) {
