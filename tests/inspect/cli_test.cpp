@@ -32,7 +32,7 @@ inspecttest::ImageSpec spec() {
           {{"res/a.bin", random_bytes(100, 3)}, {"res/b.app", random_bytes(700, 4)}}};
 }
 
-TEST(Cli, CleanImageExitsZeroAndExtractsEveryInput) {
+TEST(InspectCli, CleanImageExitsZeroAndExtractsEveryInput) {
   dlmtest::ScratchDir dir;
   auto s = spec();
   auto image = inspecttest::build_image(dir, s);
@@ -48,7 +48,7 @@ TEST(Cli, CleanImageExitsZeroAndExtractsEveryInput) {
   EXPECT_EQ(std::filesystem::file_size(dir / "out/cmd_zone"), 8192u);
 }
 
-TEST(Cli, FailedCheckExitsOneAndNamesTheField) {
+TEST(InspectCli, FailedCheckExitsOneAndNamesTheField) {
   dlmtest::ScratchDir dir;
   auto image = inspecttest::build_image(dir, spec());
   ASSERT_FALSE(image.empty());
@@ -65,7 +65,7 @@ TEST(Cli, FailedCheckExitsOneAndNamesTheField) {
   EXPECT_EQ(j.out.back(), '\n');
 }
 
-TEST(Cli, CorruptUpdateFileNamesTheCrc) {
+TEST(InspectCli, CorruptUpdateFileNamesTheCrc) {
   dlmtest::ScratchDir dir;
   dlmtest::write_file(dir / "in.bin", random_bytes(6000, 9));
   dlmtest::RunOptions opt;
@@ -82,7 +82,7 @@ TEST(Cli, CorruptUpdateFileNamesTheCrc) {
   EXPECT_EQ(last_line(r.out), "result: FAILED (2): header.data_crc header.tail_crc");
 }
 
-TEST(Cli, UnreadableOrUnknownInputExitsTwo) {
+TEST(InspectCli, UnreadableOrUnknownInputExitsTwo) {
   dlmtest::ScratchDir dir;
   dlmtest::write_file(dir / "noise.bin", random_bytes(4096, 5));
   dlmtest::write_file(dir / "empty.bin", {});
@@ -108,7 +108,7 @@ TEST(Cli, UnreadableOrUnknownInputExitsTwo) {
 }
 
 // A zone name that would leave the output directory is not written there.
-TEST(Cli, ExtractStaysInsideTheDirectory) {
+TEST(InspectCli, ExtractStaysInsideTheDirectory) {
   dlmtest::ScratchDir dir;
   std::filesystem::create_directories(dir / "sub");
   auto image = inspecttest::build_image(dir, {"cli", dlm::IMAGE_MEDIUM_SD, 512, {{"sub/x.bin", random_bytes(10, 1)}}, {}, {}});

@@ -37,7 +37,7 @@ Inspected inspect(const std::vector<uint8_t>& bytes) {
   return r;
 }
 
-class Corruption : public ::testing::TestWithParam<int> {
+class InspectCorruption : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     image_ = inspecttest::build_image(dir_, small_spec(GetParam()));
@@ -64,7 +64,7 @@ class Corruption : public ::testing::TestWithParam<int> {
 // Layout of the small image (block 512): header area 0-511; u.boot at 512,
 // sdram.apu at 1536, cmd_zone at 2048, main.app at 10240, res.res at 10752 (b.app inside at 1024),
 // __zone2.zon at 12288, then the trailer (64 bytes) and 0xFF to 12800.
-TEST_P(Corruption, EverySingleByteChangeIsReported) {
+TEST_P(InspectCorruption, EverySingleByteChangeIsReported) {
   EXPECT_EQ(zone_start(2), 2048u);
   for (size_t at = 0; at < image_.size(); ++at) {
     for (uint8_t mask : {0x01, 0x80}) {
@@ -82,7 +82,7 @@ struct NamedFault {
   const char* failure;  // the failed check the report must name
 };
 
-TEST_P(Corruption, NamesTheFailingField) {
+TEST_P(InspectCorruption, NamesTheFailingField) {
   const NamedFault faults[] = {
       {"header data length", 5, "header.header_crc"},
       {"zone table entry 1", 32 + 32 + 20, "header.table_crc"},
@@ -110,12 +110,12 @@ TEST_P(Corruption, NamesTheFailingField) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, Corruption, ::testing::Values(dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD),
+INSTANTIATE_TEST_SUITE_P(Media, InspectCorruption, ::testing::Values(dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD),
                          [](const auto& info) { return info.param == dlm::IMAGE_MEDIUM_SD ? "sd" : "nor"; });
 
 // Cut short anywhere, an image is never taken for clean and never read past
 // its end.
-TEST(Truncation, EveryLengthIsRefusedOrFailed) {
+TEST(InspectTruncation, EveryLengthIsRefusedOrFailed) {
   dlmtest::ScratchDir dir;
   std::vector<uint8_t> image = inspecttest::build_image(dir, small_spec(dlm::IMAGE_MEDIUM_NOR));
   ASSERT_FALSE(image.empty());

@@ -56,9 +56,9 @@ void PrintTo(const ImageSpec& spec, std::ostream* os) { *os << spec.name; }
 
 namespace {
 
-class RoundTrip : public ::testing::TestWithParam<ImageSpec> {};
+class InspectRoundTrip : public ::testing::TestWithParam<ImageSpec> {};
 
-TEST_P(RoundTrip, InspectsCleanAndExtractsEveryInput) {
+TEST_P(InspectRoundTrip, InspectsCleanAndExtractsEveryInput) {
   const ImageSpec& spec = GetParam();
   dlmtest::ScratchDir dir;
   std::vector<uint8_t> image = inspecttest::build_image(dir, spec);
@@ -92,11 +92,11 @@ TEST_P(RoundTrip, InspectsCleanAndExtractsEveryInput) {
   EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, RoundTrip, ::testing::ValuesIn(specs()),
+INSTANTIATE_TEST_SUITE_P(Images, InspectRoundTrip, ::testing::ValuesIn(specs()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A package on its own, as pack_resources leaves it next to its directory.
-TEST(RoundTrip, LonePackageInspectsCleanAndExtracts) {
+TEST(InspectRoundTrip, LonePackageInspectsCleanAndExtracts) {
   for (int medium : {dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD}) {
     dlmtest::ScratchDir dir;
     std::filesystem::create_directories(dir / "r");

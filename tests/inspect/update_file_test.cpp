@@ -14,7 +14,7 @@ using dlm::inspect::INSPECT_FAILED;
 
 constexpr size_t CONTENT = 10000;  // with -len 4096 the tail starts at content offset 4608
 
-class UpdateFile : public ::testing::Test {
+class InspectUpdateFile : public ::testing::Test {
  protected:
   void SetUp() override {
     input_ = inspecttest::random_bytes(CONTENT, 7);
@@ -35,7 +35,7 @@ class UpdateFile : public ::testing::Test {
   std::vector<uint8_t> ufw_;
 };
 
-TEST_F(UpdateFile, InspectsCleanAndExtractsTheContent) {
+TEST_F(InspectUpdateFile, InspectsCleanAndExtractsTheContent) {
   dlm::inspect::Options options;
   options.extract = true;
   dlm::inspect::Report report;
@@ -49,7 +49,7 @@ TEST_F(UpdateFile, InspectsCleanAndExtractsTheContent) {
   EXPECT_TRUE(report.files[0].bytes == input_);
 }
 
-TEST_F(UpdateFile, NamesTheFailingCrc) {
+TEST_F(InspectUpdateFile, NamesTheFailingCrc) {
   struct Case {
     const char* where;
     size_t offset;
@@ -74,7 +74,7 @@ TEST_F(UpdateFile, NamesTheFailingCrc) {
   }
 }
 
-TEST_F(UpdateFile, ShortOrLongContentIsReported) {
+TEST_F(InspectUpdateFile, ShortOrLongContentIsReported) {
   std::vector<uint8_t> cut(ufw_.begin(), ufw_.end() - 1);
   dlm::inspect::Report report;
   EXPECT_EQ(dlm::inspect::inspect_bytes(cut, {}, report), INSPECT_FAILED);
