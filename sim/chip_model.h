@@ -68,13 +68,16 @@ class ChipModel {
   ChipOutcome execute(CommandKind kind, const uint8_t* cdb, DataDir dir, std::span<const uint8_t> out,
                       std::span<uint8_t> in);
 
+  // Sets a flash range to one value (the engine's "erase leaves bits" fault).
+  void fill_flash(uint64_t begin, uint64_t size, uint8_t value);
+
   bool loader_running() const { return loader_running_; }
   // The medium code disk_status would answer now (0: no medium).
   uint8_t medium_code_now() const;
 
   const ChipSettings& settings() const { return settings_; }
-  FlashStore& flash() { return flash_; }
   const FlashStore& flash() const { return flash_; }
+  FlashStore& flash_store() { return flash_; }  // sync and dump; writing through it is not seen by the crc cache
   SparseRam& ram() { return ram_; }
 
  private:
@@ -88,6 +91,14 @@ class ChipModel {
   SparseRam ram_;
   bool loader_running_ = false;
   bool record_ok_ = false;  // the loader found a valid chip record: a medium is attached
+
+  // The last disk write, whose crc is known when the flash took the data as sent.
+  struct WrittenCrc {
+    uint32_t addr = 0;
+    uint32_t len = 0;
+    uint16_t crc = 0;
+    bool valid = false;
+  } written_crc_;
 };
 
 }  // namespace dlmsim

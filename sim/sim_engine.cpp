@@ -145,7 +145,7 @@ int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t
         in[3] ^= 0xFF;
       }
       if (fault == FaultEffect::stuck && r.erase_size != 0)
-        std::memset(chip_->flash().data() + r.erase_begin, 0x7F, r.erase_size);
+        chip_->fill_flash(r.erase_begin, r.erase_size, 0x7F);
     }
   }
   acted = acted && fault != FaultEffect::none;
@@ -204,7 +204,7 @@ int SimEngine::finish() {
       status = 1;
     }
   }
-  if (int e = chip_->flash().sync(); e != 0) {
+  if (int e = chip_->flash_store().sync(); e != 0) {
     std::fprintf(stderr, "dlmsim: cannot save the state file: %s\n", std::strerror(e));
     status = 1;
   }

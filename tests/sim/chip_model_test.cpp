@@ -190,6 +190,20 @@ TEST(ChipFlash, CheckCrcAnswersMostSignificantByteFirst) {
   EXPECT_EQ(chip.reply(make_cdb(0xFC, 0x13, 0x30000, 9), 4), bytes({0xFC, 0x13, 0x31, 0xC3}));
 }
 
+TEST(ChipFlash, CheckCrcCoversWhatTheFlashHoldsNotWhatWasSent) {
+  Chip chip;
+  ASSERT_EQ(chip.out(0x04, 0, std::vector<uint8_t>(9, 0x00)).status, 0);
+  // Without an erase the digits cannot set any bit: the flash still holds zeros.
+  const std::vector<uint8_t> digits = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  ASSERT_EQ(chip.out(0x04, 0, digits).status, 0);
+  EXPECT_EQ(chip.reply(make_cdb(0xFC, 0x13, 0, 9), 4), bytes({0xFC, 0x13, 0x00, 0x00}));
+  // Written as sent, then erased: the CRC is that of nine 0xFF bytes, 0x2ADC.
+  ASSERT_EQ(chip.reply(make_cdb(0xFB, 0x01, 0))[2], 0);
+  ASSERT_EQ(chip.out(0x04, 0, digits).status, 0);
+  ASSERT_EQ(chip.reply(make_cdb(0xFB, 0x01, 0))[2], 0);
+  EXPECT_EQ(chip.reply(make_cdb(0xFC, 0x13, 0, 9), 4), bytes({0xFC, 0x13, 0x2A, 0xDC}));
+}
+
 TEST(ChipFlash, ReadDiskReturnsFlashBytes) {
   Chip chip;
   const std::vector<uint8_t> data = bytes({1, 2, 3, 4, 5});
