@@ -12,7 +12,9 @@ TraceLog::~TraceLog() {
 int TraceLog::open(const std::string& path) {
   file_ = std::fopen(path.c_str(), "wb");
   if (file_ == nullptr) return errno;
-  std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
+  // Line buffered: each line is in the file before the command's reply goes
+  // out, so a test may read the trace while dlmsim runs.
+  std::setvbuf(file_, nullptr, _IOLBF, 1 << 12);
   return 0;
 }
 
