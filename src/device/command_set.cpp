@@ -87,11 +87,16 @@ int DeviceLink::write_disk_crc(const uint8_t* data, uint32_t disk_address, uint3
     data = padded;
     length = SHORT_WRITE;
   }
+  return write_disk_with_crc(data, disk_address, length, crc16(data, length));
+}
+
+int DeviceLink::write_disk_with_crc(const uint8_t* data, uint32_t disk_address, uint32_t length, uint16_t crc) {
+  if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   remap_address(disk_address);
   begin_command(CLASS_ACTION, SUB_WRITE_DISK);
   put_be32(cdb, 2, disk_address);
   put_be16(cdb, 6, static_cast<uint16_t>(length));
-  put_le16(cdb, 9, crc16(data, length));
+  put_le16(cdb, 9, crc);
   return send_out(16, cdb, length, data);
 }
 
@@ -154,6 +159,11 @@ int DeviceLink::reset_chip(uint32_t argument) {
 
 int DeviceLink::check_disk_crc(const uint8_t* data, uint32_t disk_address, uint32_t length) {
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
+  return check_disk_crc_value(disk_address, length, crc16(data, length));
+}
+
+int DeviceLink::check_disk_crc_value(uint32_t disk_address, uint32_t length, uint16_t crc) {
+  if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   remap_address(disk_address);
   begin_command(CLASS_QUERY, SUB_CHECK_DISK_CRC);
   put_be32(cdb, 2, disk_address);
@@ -161,7 +171,7 @@ int DeviceLink::check_disk_crc(const uint8_t* data, uint32_t disk_address, uint3
   int result = send_reply_command(4);
   if (result != 0) return result;
   // The device answers its CRC most significant byte first.
-  return get_be16(reply, 2) == crc16(data, length) ? 0 : DLM_ERR_ARG;
+  return get_be16(reply, 2) == crc ? 0 : DLM_ERR_ARG;
 }
 
 int DeviceLink::query_transfer_size(uint32_t& size) {

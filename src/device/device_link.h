@@ -122,12 +122,29 @@ class DeviceLink {
   // whole 512 more when already aligned); with verify, reads the file's own
   // bytes back and compares.
   int write_file_to_ram(const std::string& file_name, uint32_t ram_address, bool verify);
+  // Writes a host file to the disk at disk_address, one block_size block at a
+  // time, block 0 last. The full mode erases and writes every block; the
+  // incremental mode writes only the blocks that differ from the backup
+  // (file_name + ".bak") when the chip still holds it, judged by its first
+  // sector and the sector at cmd_zone_addr + 512 (the header copy in the
+  // command zone of the image built by the same run; unused in the full
+  // mode). The backup is removed before the chip changes and written again
+  // only after every block was written. Side file: file_name + ".dump".
+  // Returns 0, 1 (host file unreadable), 2 (dump not created), 3 (dump not
+  // written whole, or a block stays non-blank), 8 (the old backup cannot be
+  // removed) or a failed command's result. Defined in flash_writer.cpp.
+  int write_file_to_disk(const std::string& file_name, bool full_mode, uint32_t disk_address,
+                         uint32_t cmd_zone_addr);
 
   // Hex dump of verification reports: " %02X" per byte, a line feed before
   // every row of 16 and one after the last byte.
   static void dump_hex(const uint8_t* bytes, size_t count);
 
  private:
+  // write_disk_crc and check_disk_crc with the CRC already known, so a chunk
+  // that is written and then checked is summed once.
+  int write_disk_with_crc(const uint8_t* data, uint32_t disk_address, uint32_t length, uint16_t crc);
+  int check_disk_crc_value(uint32_t disk_address, uint32_t length, uint16_t crc);
   int open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name);
   void begin_command(uint8_t command_class, uint8_t sub);
   int send_reply_command(uint32_t reply_length);

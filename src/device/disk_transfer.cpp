@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/crc16.h"
 #include "common/error_codes.h"
 #include "device/device_link.h"
 
@@ -126,15 +127,19 @@ int DeviceLink::write_block(const uint8_t* data, uint32_t disk_address, uint32_t
     const uint8_t* piece = data + offset;
     const uint32_t address = disk_address + offset;
 
+    // One CRC serves the write and its check; a chunk under 512 bytes goes
+    // out padded, so its write carries the CRC of the padded unit.
+    const uint16_t crc = crc16(piece, chunk);
     int result = 0;
     for (int attempt = 0; attempt < WRITE_ATTEMPTS; ++attempt) {
-      result = write_disk_crc(piece, address, chunk);
+      result = chunk < CHUNK_512 ? write_disk_crc(piece, address, chunk)
+                                 : write_disk_with_crc(piece, address, chunk, crc);
       if (result == 0) break;
     }
     if (result != 0) return result;
 
     if (mode == TRANSFER_MODE_32K) {
-      if (check_disk_crc(piece, address, chunk) != 0) return DLM_ERR_ARG;
+      if (check_disk_crc_value(address, chunk, crc) != 0) return DLM_ERR_ARG;
     } else {
       result = read_back_512(piece, address, chunk);
       if (result != 0) return result;
