@@ -116,9 +116,8 @@ TEST(DlmsimSocket, LoaderDownloadThenFlashWriteAndReadBack) {
   ASSERT_EQ(send_out(c, 0x04, 0x10000, block), 0);
   ASSERT_EQ(send_in(c, make_cdb(0xFD, 0x05, 0x10000, 32768), reply, 32768), 0);
   EXPECT_EQ(reply, block);
-  c.disconnect();
-  EXPECT_EQ(sim.stop(), 0) << sim.log();
 
+  // The trace is read while dlmsim still runs: every answered command is in it.
   const auto writes = dlmtest::sim_trace_of_kind(dir / "trace.jsonl", "write_disk");
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].addr, 0x10000u);
@@ -128,6 +127,26 @@ TEST(DlmsimSocket, LoaderDownloadThenFlashWriteAndReadBack) {
   ASSERT_EQ(runs.size(), 1u);
   EXPECT_EQ(runs[0].why, "loader");
   EXPECT_EQ(runs[0].arg, 0x11u);
+  c.disconnect();
+  EXPECT_EQ(sim.stop(), 0) << sim.log();
+}
+
+TEST(DlmsimSocket, LinkModelChargesTheModelledClockWithoutSleeping) {
+  dlmtest::ScratchDir dir;
+  dlmtest::SimProcess sim(dir.path(), {"--link-model", "1ms,1MB/s"});
+  ASSERT_TRUE(sim.started()) << sim.log();
+  SimClient c;
+  open_chip(c, sim);
+  // 1 ms + 1,000 bytes at 1 MB/s = 2 ms each; a thousand of them are 2 s of modelled time.
+  const std::vector<uint8_t> data(1000, 0x42);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(send_out(c, 0x06, 0x2000000, data), 0);
+  std::string info;
+  ASSERT_EQ(c.info(info), 0);
+  EXPECT_NE(info.find("\"time_us\":2000000"), std::string::npos) << info;
+  c.disconnect();
+  EXPECT_EQ(sim.stop(), 0);
+  EXPECT_NE(sim.log().find("dlmsim: 1000 commands, 1000000 data bytes, modelled time 2.000000 s"), std::string::npos)
+      << sim.log();
 }
 
 TEST(DlmsimSocket, TheSampleLoaderStartsWithTheMagic) {
