@@ -1,0 +1,406 @@
+// write_file_to_disk against a scripted chip: which blocks are erased and
+// written in which order, the two sector checks against the backup, the side
+// files, every failure and its message, and that the backup only ever
+// describes what the chip holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error_codes.h"
+#include "device/device_link.h"
+#include "device/link_fixture.h"
+#include "support/run_program.h"
+
+namespace devtest {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t B = 65536;
+constexpr const char* ERASE_HEADER = "Erase Flash block \xE2\x80\xA6\xE2\x80\xA6\n";
+constexpr const char* WRITE_HEADER = "\n write data to  block\xE2\x80\xA6\xE2\x80\xA6\r\n";
+
+Bytes pattern(size_t n, uint32_t seed) {
+  Bytes b(n);
+  uint32_t x = seed * 2654435761u + 7;
+  for (auto& c : b) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<uint8_t>(x >> 16);
+  }
+  return b;
+}
+
+class FlashWriterTest : public LinkTest {
+ protected:
+  void SetUp() override {
+    LinkTest::SetUp();
+    link.media_type = dlm::MEDIA_NOR;
+  }
+
+  std::string path(const std::string& name) const { return dir / name; }
+  std::string file() const { return path("image.bin"); }
+  std::string backup() const { return file() + ".bak"; }
+  std::string dump() const { return file() + ".dump"; }
+
+  // Runs the writer with standard output captured.
+  int write(bool full, uint32_t address = 0, uint32_t cmd_zone = CMD_ZONE) {
+    script.sent.clear();
+    int result = -1;
+    out = printed([&] { result = link.write_file_to_disk(file(), full, address, cmd_zone); });
+    return result;
+  }
+
+  // The erases and the block writes in command order: "E3" erase of block 3,
+  // "W3" the first write command of block 3 (write_block sends a block in
+  // 32 KiB pieces).
+  std::string block_commands(uint32_t address = 0) const {
+    std::string s;
+    for (const SentCommand& c : script.sent) {
+      if (c.is(0xFB, 0x00)) s += "E" + std::to_string((c.address() - address) / B) + " ";
+      if (c.is(0xFB, 0x04) && (c.address() - address) % B == 0)
+        s += "W" + std::to_string((c.address() - address) / B) + " ";
+    }
+    return s;
+  }
+
+  // The disk addresses read with 512-byte reads.
+  std::vector<uint32_t> sector_reads() const {
+    std::vector<uint32_t> out;
+    for (const SentCommand& c : script.of(0xFD, 0x05))
+      if (c.count == 512) out.push_back(c.address());
+    return out;
+  }
+
+  Bytes disk(uint32_t address, size_t n) const {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = script.disk_byte(address + static_cast<uint32_t>(i));
+    return b;
+  }
+
+  // An image of 4.5 blocks whose command zone copy sits in block 1.
+  static constexpr uint32_t CMD_ZONE = 0x12000;
+  Bytes image = pattern(4 * B + B / 2, 1);
+
+  dlmtest::ScratchDir dir;
+  std::string out;
+};
+
+TEST_F(FlashWriterTest, FullModeWritesEveryBlockWithEraseAndBlockZeroLast) {
+  dlmtest::write_file(file(), image);
+  dlmtest::write_file(backup(), pattern(100, 9));  // whatever it was, it goes
+  ASSERT_EQ(write(true, 2 * B), 0);
+  EXPECT_EQ(block_commands(2 * B), "E1 W1 E2 W2 E3 W3 E4 W4 E0 W0 ");
+  EXPECT_TRUE(sector_reads().size() == 5u);  // one blank check per erase, no backup check
+  EXPECT_EQ(out, std::string("Write File 2Disk physical address:0x00020000\n") + WRITE_HEADER + "3 4 5 6 2 \n");
+  EXPECT_EQ(disk(2 * B, image.size()), image);
+  EXPECT_EQ(dlmtest::read_file(dump()), image);
+  EXPECT_EQ(dlmtest::read_file(backup()), image);
+}
+
+TEST_F(FlashWriterTest, FirstIncrementalRunWithoutBackupRewritesEverything) {
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  // The erase phase erases every block; write_block erases block 0 again.
+  EXPECT_EQ(block_commands(), "E0 E1 E2 E3 E4 W1 W2 W3 W4 E0 W0 ");
+  EXPECT_EQ(out, std::string("Write File 2Disk physical address:0x00000000\n") + ERASE_HEADER + "0 1 2 3 4 " +
+                     WRITE_HEADER + "1 2 3 4 0 \n");
+  EXPECT_EQ(disk(0, image.size()), image);
+  // The erased tail of the last block stays blank.
+  EXPECT_EQ(disk(static_cast<uint32_t>(image.size()), B / 2), Bytes(B / 2, 0xFF));
+  EXPECT_EQ(dlmtest::read_file(dump()), image);
+  EXPECT_EQ(dlmtest::read_file(backup()), image);
+}
+
+TEST_F(FlashWriterTest, SecondIdenticalRunOnlyReadsTheTwoCheckSectors) {
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(block_commands(), "");
+  EXPECT_EQ(sector_reads(), (std::vector<uint32_t>{0, CMD_ZONE + 512}));
+  EXPECT_EQ(script.sent.size(), 2u);
+  EXPECT_EQ(out, std::string("Write File 2Disk physical address:0x00000000\n") + ERASE_HEADER + WRITE_HEADER);
+  // Only block 0 goes to the dump, and the backup stays.
+  EXPECT_EQ(dlmtest::read_file(dump()), Bytes(image.begin(), image.begin() + B));
+  EXPECT_EQ(dlmtest::read_file(backup()), image);
+}
+
+TEST_F(FlashWriterTest, OnlyChangedBlocksAreWrittenBlockZeroLast) {
+  const struct {
+    const char* name;
+    std::vector<size_t> changed;  // blocks whose bytes change
+    std::string commands;
+    std::string blocks_printed;
+  } cases[] = {
+      {"block 3 only", {3}, "E3 W3 ", "3 "},
+      {"blocks 0 and 3", {0, 3}, "E0 E3 W3 E0 W0 ", "0 3 "},
+      {"the short last block", {4}, "E4 W4 ", "4 "},
+      {"blocks 2 and 4", {2, 4}, "E2 E4 W2 W4 ", "2 4 "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script.disk.clear();
+    fs::remove(backup());
+    dlmtest::write_file(file(), image);
+    ASSERT_EQ(write(false), 0);
+
+    Bytes changed = image;
+    for (size_t block : c.changed) changed[block * B + 700] ^= 0x5A;
+    dlmtest::write_file(file(), changed);
+    ASSERT_EQ(write(false), 0);
+    EXPECT_EQ(block_commands(), c.commands);
+    const bool block0 = c.changed.front() == 0;
+    std::string writes;
+    for (size_t block : c.changed)
+      if (block != 0) writes += std::to_string(block) + " ";
+    if (block0) writes += "0 \n";
+    EXPECT_EQ(out, std::string("Write File 2Disk physical address:0x00000000\n") + ERASE_HEADER +
+                       c.blocks_printed + WRITE_HEADER + writes);
+    EXPECT_EQ(disk(0, changed.size()), changed);
+    EXPECT_EQ(dlmtest::read_file(backup()), changed);
+    // The dump: block 0, then the changed blocks after it.
+    Bytes expected_dump(changed.begin(), changed.begin() + B);
+    for (size_t block : c.changed)
+      if (block != 0)
+        expected_dump.insert(expected_dump.end(), changed.begin() + block * B,
+                             changed.begin() + std::min(changed.size(), (block + 1) * B));
+    EXPECT_EQ(dlmtest::read_file(dump()), expected_dump);
+  }
+}
+
+TEST_F(FlashWriterTest, ABackupTheChipDoesNotHoldMeansAFullRewrite) {
+  const struct {
+    const char* name;
+    std::function<void()> spoil;
+  } cases[] = {
+      {"backup missing", [this] { fs::remove(backup()); }},
+      {"first chip sector differs", [this] { script.disk[100] ^= 0x01; }},
+      {"command-zone copy differs", [this] { script.disk[CMD_ZONE + 512 + 511] ^= 0x80; }},
+      {"first sector of the backup differs",
+       [this] {
+         Bytes b = dlmtest::read_file(backup());
+         b[3] ^= 0x10;
+         dlmtest::write_file(backup(), b);
+       }},
+      {"first chip sector reads zero (nothing there)",
+       [this] {
+         for (uint32_t i = 0; i < 512; ++i) script.disk[i] = 0;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script.disk.clear();
+    fs::remove(backup());
+    dlmtest::write_file(file(), image);
+    ASSERT_EQ(write(false), 0);
+    c.spoil();
+    ASSERT_EQ(write(false), 0);
+    EXPECT_EQ(block_commands(), "E0 E1 E2 E3 E4 W1 W2 W3 W4 E0 W0 ");
+    EXPECT_EQ(disk(0, image.size()), image);
+    EXPECT_EQ(dlmtest::read_file(backup()), image);
+    EXPECT_EQ(dlmtest::read_file(dump()), image);
+  }
+}
+
+TEST_F(FlashWriterTest, CheckSectorsAreReadAgainUntilTheyHoldData) {
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  // The first sector reads as zeros twice, the command-zone copy once; then
+  // both read as written and the run finds nothing to do.
+  int first = 0, copy = 0;
+  script.hook = [&](const SentCommand& cmd) -> std::optional<Reply> {
+    if (!cmd.is(0xFD, 0x05) || cmd.count != 512) return std::nullopt;
+    if ((cmd.address() == 0 && first++ < 2) || (cmd.address() == CMD_ZONE + 512 && copy++ < 1))
+      return Reply{0, Bytes(512, 0)};
+    return std::nullopt;
+  };
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(sector_reads(), (std::vector<uint32_t>{0, 0, 0, CMD_ZONE + 512, CMD_ZONE + 512}));
+  EXPECT_EQ(block_commands(), "");
+}
+
+TEST_F(FlashWriterTest, AFileLongerThanTheBackupWritesTheNewBlocks) {
+  Bytes shorter(image.begin(), image.begin() + 2 * B + 10);
+  dlmtest::write_file(file(), shorter);
+  ASSERT_EQ(write(false), 0);
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  // Block 2 grows from 10 bytes to a whole block; 3 and 4 are new.
+  EXPECT_EQ(block_commands(), "E2 E3 E4 W2 W3 W4 ");
+  EXPECT_EQ(disk(0, image.size()), image);
+}
+
+TEST_F(FlashWriterTest, SdCardHasNoErasePhaseAndNoErase) {
+  link.media_type = dlm::MEDIA_SD;
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(block_commands(), "W1 W2 W3 W4 W0 ");
+  EXPECT_EQ(out, std::string("Write File 2Disk physical address:0x00000000\n") + WRITE_HEADER + "1 2 3 4 0 \n");
+  EXPECT_EQ(disk(0, image.size()), image);
+  ASSERT_EQ(write(true), 0);
+  EXPECT_EQ(block_commands(), "W1 W2 W3 W4 W0 ");
+}
+
+TEST_F(FlashWriterTest, EmptyFileWritesNothing) {
+  dlmtest::write_file(file(), {});
+  for (bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full" : "incremental");
+    ASSERT_EQ(write(full), 0);
+    EXPECT_EQ(block_commands(), "");
+    EXPECT_TRUE(fs::exists(backup()));
+    EXPECT_EQ(fs::file_size(backup()), 0u);
+  }
+}
+
+TEST_F(FlashWriterTest, ShortFileIsOneBlockZeroWrittenWithErase) {
+  const Bytes small = pattern(300, 4);
+  dlmtest::write_file(file(), small);
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(block_commands(), "E0 E0 W0 ");
+  Bytes expected = small;
+  expected.resize(512, 0xFF);  // the 300 bytes went out padded to one sector
+  EXPECT_EQ(disk(0, 512), expected);
+  // The chip holds the backup padded with erased bytes: the next run keeps it.
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(block_commands(), "");
+}
+
+TEST_F(FlashWriterTest, RemappedAddressIsShown) {
+  link.remap_enabled = 1;
+  link.remap_table = {5, 7};
+  dlmtest::write_file(file(), {});
+  ASSERT_EQ(write(true, B + 16), 0);
+  EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+            "Write File 2Disk logic address:0x00010010<----->physical address:0x00070010\n");
+}
+
+// --- Failures ---------------------------------------------------------------------
+
+TEST_F(FlashWriterTest, ErasePhaseSharesFourAttemptsPerBlock) {
+  // The outcome of each erase attempt of block 2: 'e' the erase fails, 's' it
+  // answers the device status 7, 'r' the blank-check read fails, 'n' the
+  // block reads back non-blank, 'o' all good.
+  const struct {
+    const char* name;
+    std::string attempts;
+    int expected;
+    std::string message;
+  } cases[] = {
+      {"erase fails once", "eo", 0, ""},
+      {"three kinds of failure, good on the fourth", "erno", 0, ""},
+      {"erase fails four times", "eeee", XFER_EIO, "Erase Flash Block(2) fail 65541\n"},
+      {"device status four times", "ssss", 7, "Erase Flash Block(2) fail 7\n"},
+      {"blank-check read fails last", "sner", XFER_EIO, "Erase Flash Block(2) fail\n"},
+      {"not blank last", "esrn", dlm::DLM_ERR_COPY_FILE, "Erase Flash Block(2) fail \n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script.disk.clear();
+    dlmtest::write_file(file(), image);
+    dlmtest::write_file(backup(), pattern(10, 3));  // stale: a full rewrite
+    size_t erases = 0;
+    auto outcome = [&] { return erases == 0 || erases > c.attempts.size() ? 'o' : c.attempts[erases - 1]; };
+    script.hook = [&](const SentCommand& cmd) -> std::optional<Reply> {
+      const bool in_block = cmd.address() >= 2 * B && cmd.address() < 3 * B;
+      if (cmd.is(0xFB, 0x00) && in_block) {
+        ++erases;
+        if (outcome() == 'e') return failed();
+        if (outcome() == 's') return Reply{0, {0xFB, 0x00, 7}};
+      }
+      if (cmd.is(0xFD, 0x05) && in_block) {
+        if (outcome() == 'r') return failed();
+        if (outcome() == 'n') return Reply{0, Bytes(cmd.count, 0x7F)};
+      }
+      return std::nullopt;
+    };
+    const int result = write(false);
+    script.hook = nullptr;
+    EXPECT_EQ(result, c.expected) << out;
+    EXPECT_EQ(erases, std::max<size_t>(c.attempts.size(), 1));
+    if (c.expected == 0) {
+      EXPECT_EQ(disk(0, image.size()), image);
+      EXPECT_EQ(dlmtest::read_file(backup()), image);
+    } else {
+      // Blocks 0 and 1 were erased; failed blank-check reads print their '*'.
+      EXPECT_NE(out.find(std::string(ERASE_HEADER) + "0 1 "), std::string::npos) << out;
+      ASSERT_GE(out.size(), c.message.size()) << out;
+      EXPECT_EQ(out.substr(out.size() - c.message.size()), c.message);
+      EXPECT_EQ(block_commands().find('W'), std::string::npos);  // nothing written
+      EXPECT_FALSE(fs::exists(backup()));
+    }
+  }
+}
+
+TEST_F(FlashWriterTest, FailedWriteLeavesNoBackupAndTheNextRunRewritesAll) {
+  // The chip holds the first image; the second differs in block 3 only, and
+  // the write of block 3 fails.
+  dlmtest::write_file(file(), image);
+  ASSERT_EQ(write(false), 0);
+  Bytes second = image;
+  second[3 * B + 5] ^= 0xFF;
+  dlmtest::write_file(file(), second);
+  script.hook = [](const SentCommand& cmd) -> std::optional<Reply> {
+    if (cmd.is(0xFB, 0x04) && cmd.address() == 3 * B) return failed();
+    return std::nullopt;
+  };
+  EXPECT_EQ(write(false), XFER_EIO);
+  EXPECT_NE(out.find("write block(3) fail 65541\n"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(backup()));
+
+  // Block 3 is erased on the chip; a plain rerun must not trust anything.
+  script.hook = nullptr;
+  ASSERT_EQ(write(false), 0);
+  EXPECT_EQ(block_commands(), "E0 E1 E2 E3 E4 W1 W2 W3 W4 E0 W0 ");
+  EXPECT_EQ(disk(0, second.size()), second);
+  EXPECT_EQ(dlmtest::read_file(backup()), second);
+}
+
+TEST_F(FlashWriterTest, FailedBlockZeroWriteIsReportedWithItsBlockNumber) {
+  dlmtest::write_file(file(), image);
+  script.hook = [](const SentCommand& cmd) -> std::optional<Reply> {
+    if (cmd.is(0xFC, 0x13) && cmd.address() == 2 * B) return Reply{0, {0xFC, 0x13, 0, 0}};  // wrong crc
+    return std::nullopt;
+  };
+  EXPECT_EQ(write(true, 2 * B), dlm::DLM_ERR_ARG);
+  const std::string tail = std::string(WRITE_HEADER) + "3 4 5 6 write block(2) fail 1\n";
+  ASSERT_GE(out.size(), tail.size());
+  EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+  EXPECT_FALSE(fs::exists(backup()));
+}
+
+TEST_F(FlashWriterTest, SideFileFailures) {
+  // Host file missing: the name is shown from its last backslash on.
+  int result = 0;
+  out = printed([&] { result = link.write_file_to_disk(path("c:\\work\\none.bin"), false, 0, CMD_ZONE); });
+  EXPECT_EQ(result, dlm::DLM_ERR_ARG);
+  EXPECT_EQ(out, "Write File 2Disk physical address:0x00000000\nopen \\none.bin file fail\n");
+  out = printed([&] { result = link.write_file_to_disk(path("none.bin"), true, 0, CMD_ZONE); });
+  EXPECT_EQ(result, dlm::DLM_ERR_ARG);
+  EXPECT_EQ(out, "Write File 2Disk physical address:0x00000000\nopen " + path("none.bin") + " file fail\n");
+
+  // A directory where the dump belongs: it cannot be created (incremental)
+  // or written (full); nothing reaches the chip.
+  dlmtest::write_file(file(), image);
+  fs::create_directory(dump());
+  EXPECT_EQ(write(false), dlm::DLM_ERR_FILE_NOEXIST);
+  EXPECT_NE(out.find("creat dump file fail\n"), std::string::npos);
+  EXPECT_EQ(write(true), dlm::DLM_ERR_COPY_FILE);
+  EXPECT_NE(out.find("open dump file fail\n"), std::string::npos);
+  EXPECT_EQ(block_commands(), "");
+  fs::remove(dump());
+
+  // A backup that cannot be removed would go on claiming the old content.
+  fs::create_directory(backup());
+  dlmtest::write_file(backup() + "/keep", {1});
+  EXPECT_EQ(write(true), dlm::DLM_ERR_WRITE_FILE_FAIL);
+  EXPECT_NE(out.find("remove " + backup() + " fail\n"), std::string::npos);
+  EXPECT_EQ(block_commands(), "");
+}
+
+}  // namespace
+}  // namespace devtest
