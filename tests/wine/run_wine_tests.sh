@@ -76,8 +76,8 @@ win_run() {
 
 # native_run PROGRAM ARGS...: the same for a Linux program; native_status.
 native_run() {
-  "$@" >native.out 2>native.err </dev/null
-  native_status=$?
+  native_status=0
+  "$@" >native.out 2>native.err </dev/null || native_status=$?
 }
 
 # expect_eq WHAT GOT WANT
@@ -102,10 +102,11 @@ crlf_to_lf() { sed 's/\r$//' "$1"; }
 
 # pattern_file NAME COUNT SEED: COUNT deterministic bytes.
 pattern_file() {
-  local i x=$3 out=""
+  local i x=$3 out="" hex
   for ((i = 0; i < $2; i++)); do
     x=$(((x * 1103515245 + 12345) & 0x7fffffff))
-    out+=$(printf '\\x%02x' $(((x >> 16) & 255)))
+    printf -v hex '\\x%02x' $(((x >> 16) & 255))
+    out+=$hex
   done
   printf "$out" >"$1"
 }
@@ -126,6 +127,7 @@ fi
 
 unit_program() { wine "$win_bin/$1.exe" </dev/null; }
 check "pass-through record" unit_program pass_through_record_test
+check "pass-through transport on played drives" unit_program windows_transport_test
 check "code page 936 text" unit_program cp936_test
 
 # The maker is looked for beside the program first, then in the working
@@ -139,31 +141,112 @@ check "hidden child start and 32-bit exit status" hidden_child_start
 
 # ---- ufw_make.exe --------------------------------------------------------
 
-# ufw_case WIN_STATUS ARGS...: runs ufw_make.exe and the Linux ufw_make on
-# the same inputs in sibling directories; the Windows status must be
-# WIN_STATUS, the Linux one its 8-bit form, and every file and message the
-# same.
-ufw_setup() {
-  mkdir -p "$1/sub"
-  pattern_file "$1/app.bin" 5000 1
-  cp "$1/app.bin" "$1/sub/app.bin"
-  pattern_file "$1/averyveryverylongname.bin" 700 2
-  pattern_file "$1/small.bin" 512 3
+# Inputs of the maker cases, the same on both sides.
+ufw_inputs() {
+  mkdir -p sub
+  pattern_file app.bin 5000 1
+  cp app.bin sub/app.bin
+  pattern_file averyveryverylongname.bin 700 2
+  pattern_file small.bin 512 3
 }
+
+# both_sides SETUP WIN_PROGRAM NATIVE_PROGRAM ARGS...: runs the Windows
+# program in win/ and the Linux one in lin/, each after SETUP.
+both_sides() {
+  local setup=$1 win_program=$2 native_program=$3
+  shift 3
+  mkdir win lin
+  (cd win && $setup && win_run "$win_program" "$@") || return 1
+  (cd lin && $setup && native_run "$native_program" "$@" && echo "$native_status" >native.status) || return 1
+  win_status=$(cat win/win.status 2>/dev/null || echo none)
+  native_status=$(cat lin/native.status)
+}
+
+# status8 STATUS: what a POSIX parent sees of a 32-bit status (0..255 kept,
+# anything else 255).
+status8() { local s=$(($1)); [ "$s" -le 255 ] && echo "$s" || echo 255; }
+
+# same_outputs: the files both programs left, and their messages, are the same.
+same_outputs() {
+  local ours='^(win|native)\.(out|err|status)$'
+  local wl ll
+  wl=$(cd win && find . -type f | sed 's|^\./||' | grep -Ev "$ours" | sort)
+  ll=$(cd lin && find . -type f | sed 's|^\./||' | grep -Ev "$ours" | sort)
+  expect_eq "files left" "$(echo $wl)" "$(echo $ll)" || return 1
+  local f
+  for f in $wl; do same_file "$f" "win/$f" "lin/$f" || return 1; done
+  crlf_to_lf win/win.out >win.text
+  if ! cmp -s win.text lin/native.out; then
+    echo "messages differ:"
+    diff win.text lin/native.out | head -20
+    return 1
+  fi
+}
+
+# ufw_case WIN_STATUS ARGS...
 ufw_case() {
   local want=$1
   shift
-  ufw_setup win
-  ufw_setup lin
-  (cd win && win_run "$win_bin/ufw_make.exe" "$@") || return 1
-  (cd lin && native_run "$native_bin/ufw_make" "$@") || return 1
-  local ws ns
-  ws=$(cat win/win.status 2>/dev/null || echo none)
-  ns=$(( $(cat lin/native.status 2>/dev/null || echo 0) ))
-  expect_eq "Windows exit status" "$ws" "$want" || return 1
-  local want8=$((want)) rc=0
-  [ "$want8" -le 255 ] || want8=255
-  # native_run ran in a subshell: read its status again from a re-run-free
-  # record below.
-  return 0
+  both_sides ufw_inputs "$win_bin/ufw_make.exe" "$native_bin/ufw_make" "$@" || return 1
+  expect_eq "Windows exit status" "$win_status" "$want" || return 1
+  expect_eq "Linux exit status" "$native_status" "$(status8 "$want")" || return 1
+  same_outputs
 }
+
+check "ufw_make: name from the file" ufw_case 0x00000000 -fi app.bin -ld 0x1F02000 -rd 2000000 -fo out.ufw -ver 12 -len 100
+check "ufw_make: mode word and -no_version" ufw_case 0x00000000 \
+  -fi small.bin -ld 0x0000 -rd 0x0000 -fo QX_PM20.ufw -mode 1 -ver 80000000 -len 0 -no_version
+check "ufw_make: name of 12 or more characters" ufw_case 0x00000000 -fi averyveryverylongname.bin -ld 0 -rd 0 -fo o.ufw -mode 4
+check "ufw_make: name after the directory" ufw_case 0x00000000 -fi sub/app.bin -ld 10 -rd 20 -fo o.ufw -len 4096
+check "ufw_make: unknown mode ends with -1" ufw_case 0xFFFFFFFF -fi app.bin -ld 0 -rd 0 -fo out.ufw -mode 5
+check "ufw_make: input cannot be opened" ufw_case 0x00000002 -fi none.bin -ld 0 -rd 0 -fo out.ufw
+check "ufw_make: output cannot be created" ufw_case 0x00000003 -fi app.bin -ld 0 -rd 0 -fo nodir/out.ufw
+
+# A Windows path: the name is what follows the last backslash.
+ufw_backslash_path() {
+  mkdir win lin
+  (cd win && ufw_inputs && win_run "$win_bin/ufw_make.exe" -fi 'sub\app.bin' -ld 0 -rd 0 -fo o.ufw)
+  (cd lin && ufw_inputs && native_run "$native_bin/ufw_make" -fi sub/app.bin -ld 0 -rd 0 -fo o.ufw)
+  expect_eq "Windows exit status" "$(cat win/win.status)" 0x00000000 || return 1
+  same_file o.ufw win/o.ufw lin/o.ufw
+}
+check "ufw_make: name after a backslash" ufw_backslash_path
+
+# The header of one update file, laid out by hand from the format (input: the
+# 600 bytes (7i + 3) mod 256; name APP.BIN, -ld 0x1F02000, -rd 2000000,
+# version 0x12, tail from content offset 512).
+ufw_golden_header() {
+  local i out="" hex
+  for ((i = 0; i < 600; i++)); do
+    printf -v hex '\\x%02x' $(((i * 7 + 3) & 255))
+    out+=$hex
+  done
+  printf "$out" >app.bin
+  win_run "$win_bin/ufw_make.exe" -fi app.bin -ld 0x1F02000 -rd 2000000 -fo out.ufw -ver 12 -len 0
+  expect_eq "exit status" "$win_status" 0x00000000 || return 1
+  expect_eq "header bytes 0-63" "$(hex_bytes out.ufw 0 64)" \
+    51585f55444649522e0000006c4300000002000058020000fea600000020f001000000024150502e42494e00000000001200000000020000580000009df90000 ||
+    return 1
+  expect_eq "header bytes 64-511" "$(hex_bytes out.ufw 64 448 | tr -d 0)" "" || return 1
+  expect_eq "file size" "$(stat -c %s out.ufw)" 1112 || return 1
+  tail -c 600 out.ufw | cmp - app.bin
+}
+check "ufw_make: golden header" ufw_golden_header
+
+# Too few arguments: the usage text in code page 936, no key awaited without
+# a console, exit code 1.
+ufw_usage() {
+  win_run "$win_bin/ufw_make.exe" -fi a.bin -fo
+  expect_eq "exit status" "$win_status" 0x00000001 || return 1
+  crlf_to_lf win.out | tail -n +2 >usage.text
+  printf '%b' '-fi [\xca\xe4\xc8\xeb\xce\xc4\xbc\xfe\xc3\xfb] -ld [\xbc\xd3\xd4\xd8\xb5\xd8\xd6\xb7] -rd [\xd4\xcb\xd0\xd0\xb5\xd8\xd6\xb7] -fo [\xca\xe4\xb3\xf6\xce\xc4\xbc\xfe\xc3\xfb]\nPress any key to continue\n' >want.text
+  cmp usage.text want.text || { od -c usage.text | head; return 1; }
+  # The first line is the build date, "Mmm dd yyyy".
+  head -c 11 win.out | grep -Eq '^[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4}$'
+}
+check "ufw_make: usage text in code page 936" ufw_usage
+
+# ---- dlmtool.exe -----------------------------------------------------------
+
+echo "wine: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

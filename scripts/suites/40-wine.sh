@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The Windows build: both mingw-w64 cross trees (each must build without a
+# warning; the 32-bit one checks the system record layouts at compile time),
+# then the Windows programs under wine, headless, against the rules and the
+# Linux build (tests/wine/run_wine_tests.sh).
+set -u
+results=$1
+. scripts/lib.sh
+
+if ! ensure_packages "${BUILD_PACKAGES[@]}" wine wine64 g++-mingw-w64-x86-64 g++-mingw-w64-i686; then
+  echo "cannot install the cross compilers and wine"
+  record_counts "$results" 40-wine 0 1
+  exit 1
+fi
+
+passed=0
+failed=0
+pass() { echo "PASS $1"; passed=$((passed + 1)); }
+fail() { echo "FAIL $1"; failed=$((failed + 1)); }
+
+# Configures and builds one cross tree; a warning fails the check.
+cross_build() {
+  local preset=$1 log
+  log=$(mktemp)
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j "$(nproc)"; } >"$log" 2>&1; then
+    tail -30 "$log"
+    fail "$preset build"
+  elif grep -q 'warning:' "$log"; then
+    grep -B2 -A6 'warning:' "$log" | head -60
+    fail "$preset build without warnings"
+  else
+    pass "$preset build without warnings"
+  fi
+  rm -f "$log"
+}
+cross_build mingw64
+cross_build mingw32
+
+# The Linux programs to compare with: the native tree's (suite 10 built it),
+# else a tree of their own.
+native_bin=build/bin
+if [ ! -x "$native_bin/dlmtool" ] || [ ! -x "$native_bin/ufw_make" ]; then
+  native_bin=build-wine-native/bin
+  if ! { cmake -S . -B build-wine-native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+           -DDLM_BUILD_TESTS=OFF -DDLM_BUILD_BENCH=OFF -DDLM_BUILD_SIM=OFF &&
+         cmake --build build-wine-native -j "$(nproc)" --target dlmtool ufw_make; } >/dev/null 2>&1; then
+    fail "native programs to compare with"
+  fi
+fi
+
+if [ -x build-mingw64/bin/exit_status.exe ] && [ -x "$native_bin/dlmtool" ]; then
+  log=$(mktemp)
+  bash tests/wine/run_wine_tests.sh build-mingw64/bin "$native_bin" | tee "$log"
+  summary=$(grep -E '^wine: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+  rm -f "$log"
+  if [ -n "$summary" ]; then
+    p=$(echo "$summary" | sed -E 's/^wine: ([0-9]+) passed.*/\1/')
+    f=$(echo "$summary" | sed -E 's/.* ([0-9]+) failed$/\1/')
+    passed=$((passed + p))
+    failed=$((failed + f))
+  else
+    fail "wine tests ran to the end"
+  fi
+else
+  fail "wine tests (nothing to run)"
+fi
+
+record_counts "$results" 40-wine "$passed" "$failed"
+[ "$failed" -eq 0 ]
