@@ -21,7 +21,7 @@ bool fail(ChipOutcome& r, const char* why) {
 // transfer asking for more gets zeros, one asking for less gets the head.
 void put_reply(std::span<uint8_t> in, const uint8_t* cdb, const uint8_t* rest, size_t rest_len) {
   uint8_t reply[16] = {cdb[0], cdb[1]};
-  std::memcpy(reply + 2, rest, std::min<size_t>(rest_len, sizeof reply - 2));
+  if (rest_len != 0) std::memcpy(reply + 2, rest, std::min<size_t>(rest_len, sizeof reply - 2));
   const size_t n = std::min(in.size(), sizeof reply);
   std::memcpy(in.data(), reply, n);
   std::fill(in.begin() + static_cast<std::ptrdiff_t>(n), in.end(), uint8_t{0});
