@@ -1,10 +1,21 @@
 #include "driver/run_job.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <system_error>
 
+#include "common/bytes.h"
 #include "common/error_codes.h"
+#include "common/number_text.h"
 #include "common/report.h"
+#include "config/chip_config.h"
+#include "config/config_reader.h"
+#include "device/device_link.h"
 #include "driver/update_file_job.h"
 #include "image/image_builder.h"
 #include "platform/platform.h"
@@ -19,15 +30,125 @@ constexpr char NO_DLM_FILE_CONTENT[] = "no_dlm_fil";  // 10 bytes, no terminator
 constexpr char CMD_ZONE_NAME[] = "cmd_zone";
 constexpr char END_ZONE_NAME[] = "__zone2.zon";
 
+// The chip's boot code and the loader the run places in chip RAM.
+constexpr uint32_t RAM_PROBE_ADDR = 0x1F0BE00;  // the running loader leaves its marker here
+constexpr uint32_t RAM_PROBE_SIZE = 512;
+constexpr char DOWNLOAD_MODE_MARKER[] = "run_pc_mode";
+constexpr char BOOT_CODE_SUFFIX[] = "uboot1.00";  // device name = family prefix + this
+constexpr char LOADER_SUFFIX[] = "loader.bin";    // loader file = family prefix + this
+constexpr size_t FAMILY_PREFIX_LENGTH = 4;
+constexpr uint32_t RECORD_BELOW_LOADER = 0x200;  // the chip record sits this far below the loader
+
+// Chip actions.
+constexpr uint64_t IMAGE_SIZE_GRANULE = 65536;  // the image is measured in these for the size test
+constexpr uint32_t READ_UNIT = 512;
+constexpr int READ_RETRIES = 5;  // so a unit is read at most 6 times
+constexpr uint32_t FORMAT_SECTOR = 4096;
+constexpr int32_t NO_GO_ADDR = -1;
+constexpr uint16_t GO_ARGUMENT = 1;
+constexpr uint32_t RESET_ARGUMENT = 1;
+
 // What the run keeps from step to step, owned by run_job for the whole run.
 struct RunState {
   explicit RunState(JobSettings& s) : settings(s) {}
   JobSettings& settings;
   ImageBuilder builder;
+  DeviceLink device;
   std::string output_name;  // the image copy of an offline run
   bool offline = false;     // no chip answered: the run builds a file only
   bool image_built = false;
+  uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
 };
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool equals_nocase(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+// A negative -format count would be taken as some four billion sectors:
+// refused before anything reaches the chip.
+void refuse_negative_format(const JobSettings& settings) {
+  if (settings.format_count >= 0) return;
+  std::printf("format: sector count %d in \"%s\" is negative, nothing erased\n", settings.format_count,
+              settings.format_text.c_str());
+  REPORT_AND_EXIT(DLM_ERR_ARG);
+}
+
+// A chip that runs its boot code gets the loader, with the chip record below
+// it, and starts it; a chip whose loader already runs is left alone.
+void start_loader(RunState& run) {
+  JobSettings& s = run.settings;
+  DeviceLink& device = run.device;
+  const std::string prefix = s.chip_family.substr(0, FAMILY_PREFIX_LENGTH);
+
+  // Only the content decides: a failed read leaves the buffer cleared.
+  uint8_t probe[RAM_PROBE_SIZE] = {};
+  device.read_ram(probe, RAM_PROBE_ADDR, RAM_PROBE_SIZE);
+  if (std::memcmp(probe, DOWNLOAD_MODE_MARKER, sizeof DOWNLOAD_MODE_MARKER) == 0) {
+    std::printf("uboot dl mode\n");
+    return;
+  }
+  if (!equals_nocase(device.device_name, prefix + BOOT_CODE_SUFFIX)) {
+    std::printf("Do not need to run loader\n");
+    return;
+  }
+
+  const std::string loader = prefix + LOADER_SUFFIX;
+  // Family defaults, matched case-sensitively: "ZK40" gets none.
+  if (s.boot_addr == 0) {
+    if (loader.find("zk40") != std::string::npos) {
+      s.boot_addr = 0x1F02000;
+      if (s.run_addr == 0) s.run_addr = 0x2000000;
+    } else if (loader.find("zk60") != std::string::npos) {
+      s.boot_addr = 0x3F02000;
+      if (s.run_addr == 0) s.run_addr = 0x4000000;
+    }
+  }
+  if (!plat::file_exists(loader)) {
+    std::printf("WARNING: can't find %s\n", loader.c_str());
+    return;
+  }
+  int status = device.write_file_to_ram(loader, s.boot_addr, true);
+  if (status != 0) {
+    std::printf("down load loader error 0x%.08x\n", static_cast<unsigned>(status));
+    REPORT_AND_EXIT(status);
+  }
+  g_chip_config.update_crc();
+  const std::array<uint8_t, CHIP_CONFIG_SIZE> record = g_chip_config.encode();
+  status = device.write_ram(record.data(), s.boot_addr - RECORD_BELOW_LOADER, CHIP_CONFIG_SIZE);
+  if (status != 0) {
+    std::printf("run loader error\n");
+    REPORT_AND_EXIT(status);
+  }
+  const uint16_t argument = static_cast<uint16_t>((s.div << 4) | static_cast<uint32_t>(s.job_kind));
+  status = device.run_at(s.boot_addr, argument);
+  if (status != 0) {
+    std::printf("run loader error\n");
+    REPORT_AND_EXIT(status);
+  }
+}
+
+// Asks the loader which medium is attached and how large the flash is.
+void identify_flash(RunState& run) {
+  if (run.settings.job_kind == JOB_NONE) return;
+  // No medium is known yet: the builder's medium is still 0.
+  uint32_t identifier = 0;
+  const int status = run.device.disk_status(run.builder.medium, identifier);
+  if (status != 0) {
+    std::printf("no device online\n");
+    REPORT_AND_EXIT(status);
+  }
+  std::printf("disk id is:%0X\n", identifier);
+  run.flash_size = flash_size_from_id(static_cast<int32_t>(identifier));
+}
 
 // "SD" for the SD card, "flash" for the SPI flashes, in image messages.
 const char* image_medium_name(int medium) { return medium == IMAGE_MEDIUM_SD ? "SD" : "flash"; }
@@ -43,7 +164,17 @@ void go_offline(RunState& run) {
 }
 
 // Finds the chip and brings it up; without one the run goes offline.
-void bring_up_device(RunState& run) { go_offline(run); }
+void bring_up_device(RunState& run) {
+  run.device.block_size = 65536;
+  run.device.remap_enabled = 0;
+  if (run.device.find_device(run.settings.chip_family) == -1) {
+    go_offline(run);
+    return;
+  }
+  start_loader(run);
+  run.builder.run_addr = run.settings.run_addr;
+  identify_flash(run);
+}
 
 // The medium behind the disk must suit the job.
 void check_medium(const RunState& run) {
@@ -159,12 +290,130 @@ void run_update_file_job(RunState& run) {
                    run.builder.temp_dir + IMAGE_FILE_NAME);
 }
 
+// The read job: a flash range into a file, in 512-byte units with up to six
+// attempts each. Ends the process.
+[[noreturn]] void run_read_job(RunState& run) {
+  const JobSettings& s = run.settings;
+  uint32_t address = s.read_addr;
+  uint32_t remaining = static_cast<uint32_t>(up(s.read_len, READ_UNIT));
+  std::printf("read device @addr: 0x%0x len:0x%0x(Byte)\n", address, remaining);
+  FilePtr out(std::fopen(s.read_file.c_str(), "wb"));
+  if (!out) {
+    std::printf("creat file (%s) fial\n", s.read_file.c_str());
+    REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+  }
+  uint8_t unit[READ_UNIT];
+  int retries = READ_RETRIES;
+  while (remaining > 0) {
+    const int status = run.device.read_disk_fallback(unit, address, READ_UNIT);
+    if (status != 0) {
+      if (retries-- > 0) continue;
+      out.reset();  // what was read so far stays in the file
+      std::printf("read device fial 0x%08x\n", static_cast<unsigned>(status));
+      REPORT_AND_EXIT(status);
+    }
+    // A file that does not take the bytes must not end as "ok".
+    if (std::fwrite(unit, 1, READ_UNIT, out.get()) != READ_UNIT) break;
+    address += READ_UNIT;
+    remaining -= READ_UNIT;
+    retries = READ_RETRIES;
+  }
+  if (remaining > 0 || std::fclose(out.release()) != 0) {
+    std::printf("write file (%s) fial\n", s.read_file.c_str());
+    REPORT_AND_EXIT(DLM_ERR_WRITE_FILE_FAIL);
+  }
+  std::printf("read device ok\n");
+  REPORT_AND_EXIT(DLM_ERR_NONE);
+}
+
+// The address of a RAM file: hexadecimal when the text holds "0x" or "0X"
+// anywhere, else decimal.
+uint32_t ram_address(const std::string& text) {
+  const bool hex = text.find("0x") != std::string::npos || text.find("0X") != std::string::npos;
+  const NumberScan n = hex ? scan_hex(text) : scan_decimal(text);
+  return n.ok ? n.value : 0;
+}
+
+void load_ram_files(RunState& run) {
+  const JobSettings& s = run.settings;
+  for (size_t i = 0; i < s.ram_files.size() && i < s.ram_addrs.size(); ++i) {
+    const uint32_t address = ram_address(s.ram_addrs[i]);
+    // Precision 0: an address of 0 prints as a bare "0x".
+    std::printf("%s---->0x%.0X\n", s.ram_files[i].c_str(), address);
+    const int status = run.device.write_file_to_ram(s.ram_files[i], address, true);
+    if (status != 0) {
+      std::printf("dwon file to ram error 0x%.08x\n", static_cast<unsigned>(status));
+      REPORT_AND_EXIT(status);
+    }
+  }
+}
+
+// -format: 4 KiB sectors from format_start; the erase results are not
+// examined.
+void format_sectors(RunState& run) {
+  const JobSettings& s = run.settings;
+  if (s.format_count <= 0) return;
+  const uint32_t count = static_cast<uint32_t>(s.format_count);
+  const uint32_t start = s.format_start * FORMAT_SECTOR;
+  std::printf("format addr:0x%x(Byte)--len:0x%x(Byte)\n", start, count * FORMAT_SECTOR);
+  for (uint32_t i = 0; i < count; ++i) run.device.erase_sector(start + i * FORMAT_SECTOR);
+}
+
+// "SD" for the SD card, "Flash" otherwise, in write messages.
+const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "Flash"; }
+
+// Writes a file to the disk and reports the outcome; a failure ends the run.
+// The incremental check of the image needs the command zone address of the
+// image built in this run.
+void write_to_disk(RunState& run, const std::string& file, bool full_mode, uint32_t address, bool line_before) {
+  const int status = run.device.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
+  if (line_before) std::printf("\n");
+  const char* medium = write_medium_name(run.builder.medium);
+  if (status != 0) {
+    std::printf("write file to %s error 0x%.08x\n", medium, static_cast<unsigned>(status));
+    REPORT_AND_EXIT(status);
+  }
+  std::printf("write file to %s ok\n", medium);
+}
+
+// The image goes to flash address 0, rewriting only what changed since the
+// last run unless -erase asks for every block. It must fit the flash, its
+// length counted in whole 64 KiB units.
+void write_image(RunState& run) {
+  const std::string image_path = run.builder.temp_dir + IMAGE_FILE_NAME;
+  std::error_code ec;
+  const uint64_t length = std::filesystem::file_size(image_path, ec);
+  const uint64_t counted = ec ? 0 : up(length, IMAGE_SIZE_GRANULE);
+  if (counted > run.flash_size) {
+    std::printf("file size(%d) > flash_size(%d)\n", static_cast<int>(counted), static_cast<int>(run.flash_size));
+    plat::exit_process(DLM_ERR_DISK_SPACE);
+  }
+  write_to_disk(run, image_path, run.settings.erase != 0, 0, true);
+}
+
+// The actions after the image: extra file, jump, reset.
+void finish_on_chip(RunState& run) {
+  const JobSettings& s = run.settings;
+  if (!s.wflash_file.empty()) write_to_disk(run, s.wflash_file, true, s.wflash_addr, false);
+  if (s.go_addr != NO_GO_ADDR) {
+    run.device.run_at(static_cast<uint32_t>(s.go_addr), GO_ARGUMENT);
+    std::printf("goto addr(0x%.8x) run....\n", static_cast<unsigned>(s.go_addr));
+  }
+  if (s.reboot) {
+    run.device.reset_chip(RESET_ARGUMENT);
+    std::printf("chip reset.....\nrun.....\n");
+  }
+}
+
 }  // namespace
 
-int run_job(JobSettings& settings) {
+int run_job(JobSettings& settings, uint32_t config_flash_size) {
+  refuse_negative_format(settings);
   RunState run(settings);
+  run.flash_size = config_flash_size;
 
   bring_up_device(run);
+  if (settings.job_kind == JOB_READ) run_read_job(run);
 
   if (!settings.code_files.empty()) {
     check_medium(run);
@@ -177,6 +426,12 @@ int run_job(JobSettings& settings) {
 
   if (run.offline) REPORT_AND_EXIT(DLM_ERR_DEV_OFFLINE);
 
+  load_ram_files(run);
+  format_sectors(run);
+  if (run.image_built) write_image(run);
+  finish_on_chip(run);
+  // Leaving removes "zImag.img" and "user.app" (the builder) and closes the
+  // disk (the device link).
   return 0;
 }
 
