@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
 
   if (argc < 3) dlm::run_console();
 
+  uint32_t config_flash_size = 0;
   {
     // The reader's own messages say what went wrong; a failed load adds none.
     dlm::ConfigReader reader(dlm::config_file_from_args(argc, argv), 0);
@@ -28,13 +29,14 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       return 100;
     }
-    std::printf("config flash size 0x%x\n", dlm::flash_size_from_id(reader.flash_id()));
+    config_flash_size = dlm::flash_size_from_id(reader.flash_id());
+    std::printf("config flash size 0x%x\n", config_flash_size);
   }
 
   dlm::JobSettings settings;
   dlm::parse_options(argc, argv, settings);
   dlm::compile_flash_description(settings.config_file);
-  int status = dlm::run_job(settings);
+  int status = dlm::run_job(settings, config_flash_size);
   std::fflush(stdout);
   return plat::process_status(status);
 }
