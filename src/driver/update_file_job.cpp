@@ -79,9 +79,13 @@ int cut_update_input(int32_t ufw_mode, const ZoneSummary& zones, std::span<const
       middle,
       {image.size() >= kTrailerCut ? image.size() - kTrailerCut : 0, kTrailerCut, "trailer"},
   };
+  if (!present) {
+    missing = middle.zone;
+    return DLM_ERR_ARG;
+  }
   // Nothing is cut from outside the image.
   for (const Section& s : sections) {
-    if ((&s == &sections[1] && !present) || s.start + s.len > image.size()) {
+    if (s.start + s.len > image.size()) {
       missing = s.zone;
       return DLM_ERR_ARG;
     }
