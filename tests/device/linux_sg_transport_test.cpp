@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -199,15 +200,65 @@ TEST_F(LinuxSgTest, MissingGenericNodeCannotBeOpened) {
   EXPECT_TRUE(g_calls.empty());
 }
 
-TEST_F(LinuxSgTest, LastingPermissionDenialNamesTheNodeAndTheRule) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root opens any node";
-  ::chmod((root / "dev/sg1").c_str(), 0);
-  dlm::DeviceLink link(transport());
-  ::testing::internal::CaptureStdout();
-  EXPECT_EQ(link.find_device("zk40"), -1);
-  std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("cannot open " + (root / "dev/sg1")), std::string::npos) << out;
-  EXPECT_NE(out.find("60-dlmtool.rules"), std::string::npos) << out;
+// Permission tests run the search in a child without root privileges (root
+// opens any node). Exit status 0 when the chip was found, 1 when not.
+struct ChildRun {
+  int status = -1;
+  std::string out;
+};
+
+class LinuxSgAccessTest : public LinuxSgTest {
+ protected:
+  void SetUp() override {
+    LinuxSgTest::SetUp();
+    fs::permissions(root.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+    ::chmod((root / "dev/sg1").c_str(), 0);
+  }
+
+  // Starts the search in an unprivileged child; `meanwhile` runs in the parent.
+  template <typename F>
+  ChildRun search_unprivileged(F&& meanwhile) {
+    const std::string out_file = root / "child.out";
+    std::fflush(stdout);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+      ::dup2(fd, 1);
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+      int found;
+      {
+        dlm::DeviceLink link(transport());
+        found = link.find_device("zk40");
+      }
+      std::fflush(stdout);
+      ::_exit(found == 2 ? 0 : 1);
+    }
+    meanwhile();
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    ChildRun r;
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = dlmtest::read_text(out_file);
+    return r;
+  }
+};
+
+TEST_F(LinuxSgAccessTest, DenialRightAfterTheDiskAppearedIsWaitedOut) {
+  // udev applies its rule a moment after the node appears.
+  ChildRun r = search_unprivileged([&] {
+    ::usleep(300000);
+    ::chmod((root / "dev/sg1").c_str(), 0666);
+  });
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "zk40uboot1.00\n");
+}
+
+TEST_F(LinuxSgAccessTest, LastingDenialNamesTheNodeAndTheRule) {
+  ChildRun r = search_unprivileged([] {});
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(r.out, "zk40uboot1.00\ncannot open " + (root / "dev/sg1") +
+                       ": permission denied; install the udev rule packaging/linux/60-dlmtool.rules\n");
 }
 
 }  // namespace
