@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "common/bytes.h"
+
 namespace dlmsim {
 namespace {
 
@@ -94,19 +96,18 @@ int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t
   const CommandKind kind = command_kind(cdb[0], cdb[1]);
 
   std::lock_guard lock(mutex_);
+  if (drive == 0 || drive > settings_.drives.size()) return ENOENT;
   TraceRecord t;
   t.seq = ++seq_;
   t.drive = drive;
   t.kind = command_kind_name(kind);
-
-  if (drive == 0 || drive > settings_.drives.size()) return ENOENT;
+  t.addr = dlm::get_be32(cdb, 2);
   if (!settings_.drives[drive - 1].chip) {
     // A command block on the wrong disk: on hardware it could destroy the
     // user's data, so it is refused, traced and remembered for the exit status.
     ++decoy_hits_;
     std::fprintf(stderr, "dlmsim: command %02X %02X sent to decoy drive %u (%s %s)\n", cdb[0], cdb[1], drive,
                  settings_.drives[drive - 1].vendor.c_str(), settings_.drives[drive - 1].product.c_str());
-    t.addr = (static_cast<uint32_t>(cdb[2]) << 24) | (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
     t.status = EIO;
     t.why = "decoy";
     t.time_us = clock_ns_ / 1000;
@@ -155,7 +156,6 @@ int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t
   clock_ns_ += cost;
   bytes_ += moved;
 
-  t.addr = (static_cast<uint32_t>(cdb[2]) << 24) | (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
   t.len = executed ? r.len : nominal_len(kind, cdb, dir, out.size(), in.size(), chip_->flash().size());
   t.arg = executed ? r.arg : 0;
   t.status = r.status;
