@@ -10,11 +10,11 @@
 #include "common/bytes.h"
 #include "common/crc16.h"
 #include "common/error_codes.h"
-#include "common/file_io.h"
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 #include "image/image_builder.h"
 #include "image/image_format.h"
+#include "image/input_file.h"
 #include "image/output_file.h"
 #include "image/zone_name.h"
 
@@ -84,8 +84,9 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
       content.assign(CMD_ZONE_SIZE, 0xFF);
     } else if (listed == END_ZONE_NAME) {
       content.clear();
-    } else if (!read_whole_file(listed, content)) {
-      return DLM_ERR_OPEN_FILE_FAIL;
+    } else {
+      content.clear();
+      if (!append_whole_file(listed, content)) return DLM_ERR_OPEN_FILE_FAIL;
     }
     const std::string name = zone_name(listed);
 

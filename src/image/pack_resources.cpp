@@ -11,9 +11,9 @@
 #include "common/bytes.h"
 #include "common/crc16.h"
 #include "common/error_codes.h"
-#include "common/file_io.h"
 #include "image/image_builder.h"
 #include "image/image_format.h"
+#include "image/input_file.h"
 #include "image/output_file.h"
 #include "image/zone_name.h"
 #include "platform/platform.h"
@@ -55,46 +55,46 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
   OutputFile out;
   if (!out.create(dir + ".res")) return DLM_ERR_CREAT_FILE_FAIL;
 
-  std::vector<uint8_t> header_area(header_size, 0xFF);
+  // The package is assembled in memory, each file read straight into its
+  // place, and written in one go.
+  std::vector<uint8_t> package(header_size, 0xFF);
   std::vector<uint8_t> table(n * ZONE_ENTRY_SIZE);
-  uint64_t end = header_size;
   uint64_t data_end = 0;  // block-aligned end of the last file; 0 without files
-  std::vector<uint8_t> content;
 
   for (size_t i = 0; i < n; ++i) {
-    if (!read_whole_file(paths[i], content)) return DLM_ERR_OPEN_FILE_FAIL;
+    const uint64_t start = up(package.size(), block);
+    package.resize(static_cast<size_t>(start), 0xFF);
+    if (!append_whole_file(paths[i], package)) return DLM_ERR_OPEN_FILE_FAIL;
+    uint8_t* content = package.data() + start;
+    const size_t length = package.size() - start;
     const std::string name = zone_name(paths[i]);
     ZoneEntry entry;
-    entry.crc = crc16(content);
+    entry.crc = crc16(content, length);
     if (contains(name, ".app")) {
-      scramble_file(pack_key, content.data(), content.size(), UnitRule::OFFSET_KEYED);
+      scramble_file(pack_key, content, length, UnitRule::OFFSET_KEYED);
       entry.type = ZONE_APP;
     }
     if (name.size() > ZONE_NAME_SIZE) {
       std::printf("%s", name.c_str());
       return DLM_ERR_FILE_NAME_TOO_LONG;
     }
-    const uint64_t start = up(end, block);
-    if (start + content.size() > UINT32_MAX) {
+    if (package.size() > UINT32_MAX) {
       std::printf("resource package too large for its 32-bit offsets at %s\n", paths[i].c_str());
       return DLM_ERR_DISK_SPACE;
     }
     entry.name = name;
     entry.start = static_cast<uint32_t>(start);
-    entry.length = static_cast<uint32_t>(content.size());
+    entry.length = static_cast<uint32_t>(length);
     entry.index = static_cast<uint32_t>(i);
     entry.encode(table.data() + i * ZONE_ENTRY_SIZE);
-    if (!out.fill_to(start) || !out.append(content.data(), content.size())) return DLM_ERR_WRITE_FILE_FAIL;
-    end = start + content.size();
-    data_end = up(end, block);
+    data_end = up(package.size(), block);
   }
-  content = {};
   if (data_end > UINT32_MAX) {
     std::printf("resource package too large for its 32-bit offsets\n");
     return DLM_ERR_DISK_SPACE;
   }
 
-  uint8_t* area = header_area.data();
+  uint8_t* area = package.data();
   std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
   if (medium != IMAGE_MEDIUM_SD)
     for (size_t i = 0; i < n; ++i) scramble(pack_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
@@ -117,12 +117,11 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
   } else {
     scramble(pack_key, area, IMAGE_HEADER_SIZE);
   }
-  if (!out.fill_to(header_size) || !out.write_at(0, area, header_size)) return DLM_ERR_WRITE_FILE_FAIL;
 
   const uint32_t unit = block < SECTOR_SIZE ? SECTOR_SIZE : block;
-  if (!out.fill_to(up(out.size(), unit))) return DLM_ERR_WRITE_FILE_FAIL;
-  const uint64_t package_length = out.size();
-  if (!out.close()) return DLM_ERR_WRITE_FILE_FAIL;
+  package.resize(static_cast<size_t>(up(package.size(), unit)), 0xFF);
+  if (!out.append(package.data(), package.size()) || !out.close()) return DLM_ERR_WRITE_FILE_FAIL;
+  const uint64_t package_length = package.size();
   zones.resource_zone_len = static_cast<uint32_t>(package_length);
   return 0;
 }
