@@ -11,6 +11,9 @@
 #pragma once
 
 #include <fcntl.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -51,6 +54,9 @@ class SimProcess {
     c_argv.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ == 0) {
+#ifdef __linux__
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a crashed test leaves no dlmsim behind
+#endif
       const int fd = ::open(log_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fd >= 0) {
         ::dup2(fd, 1);
