@@ -41,7 +41,8 @@ inline const char* const kDlmsimProgram = "";
 
 // One dlmsim serving on dir/"dlmsim.sock" (or the socket name given), its
 // standard output and error in the socket's path + ".log". Stopped with SIGTERM when
-// destroyed.
+// destroyed, and on Linux also when the thread that created it ends (so make
+// it on the thread that runs the test).
 class SimProcess {
  public:
   SimProcess(const std::string& dir, const std::vector<std::string>& args = {},
