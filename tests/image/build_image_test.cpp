@@ -183,6 +183,42 @@ TEST_F(BuildImage, WorkedExampleTwoFilesAtBlock512) {
   EXPECT_FALSE(builder.zones.resource_zone_set);
 }
 
+// One 3-byte file 01 02 03: its entry, the table checksum over the entry as
+// stored, the header and its checksum, worked out from the rules with the
+// seed 0x3C5A stream (5A B4 68 F1 C3 A7 6F FF DF 9F 3E 5D ...).
+TEST_F(BuildImage, HeaderAndEntryOfOneZoneAsStored) {
+  builder.files = {add_file("a.bin", {0x01, 0x02, 0x03})};
+  ASSERT_EQ(build(), 0);
+  // Plain entry: 00 00 | crc 6131 | start 512 | length 3 | index 0 | "a.bin" 00 FF..
+  // Stored: XOR the stream. Table checksum over the stored entry: 0x61B9.
+  // Plain header: crc ED00 | 61B9 | data length 1024 | FFFFFFFF | 1 | FF.., stored scrambled.
+  const Bytes header = {0x5A, 0x59, 0xD1, 0x90, 0xC3, 0xA3, 0x6F, 0xFF, 0x20, 0x60, 0xC1,
+                        0xA2, 0xBB, 0x74, 0xC9, 0xB3, 0xB8, 0x50, 0xA1, 0x62, 0xE4, 0xC9,
+                        0x93, 0x27, 0x4F, 0x9F, 0x1E, 0x3D, 0x5A, 0xB5, 0x4A, 0x95};
+  const Bytes entry = {0x5A, 0xB4, 0x59, 0x90, 0xC3, 0xA5, 0x6F, 0xFF, 0xDC, 0x9F, 0x3E,
+                       0x5D, 0xBA, 0x74, 0xC9, 0xB3, 0x26, 0x81, 0x3C, 0xF4, 0x75, 0x36,
+                       0x93, 0x27, 0x4F, 0x9F, 0x1E, 0x3D, 0x5A, 0xB5, 0x4A, 0x95};
+  EXPECT_EQ(slice(image, 0, 32), header);
+  EXPECT_EQ(slice(image, 32, 32), entry);
+  EXPECT_TRUE(all_erased(image, 64, 512));
+}
+
+TEST_F(BuildImage, SdTableChecksumCoversThePlainEntry) {
+  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.files = {add_file("a.bin", {0x01, 0x02, 0x03})};
+  ASSERT_EQ(build(), 0);
+  // Table checksum over the plain entry: 0x9ADE; header checksum 0x22B2.
+  const Bytes header = {0xB2, 0x22, 0xDE, 0x9A, 0x00, 0x04, 0x00, 0x00, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0x01, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  const Bytes area = plain_header_area(512, 1);
+  EXPECT_EQ(slice(area, 0, 32), header);
+  EXPECT_EQ(slice(area, 32, 32), entry_bytes(0, 0x6131, 512, 3, 0, "a.bin"));
+  // The stored area starts with the header XOR the stream.
+  EXPECT_EQ(image[0], 0xB2 ^ 0x5A);
+  EXPECT_EQ(image[1], 0x22 ^ 0xB4);
+}
+
 TEST_F(BuildImage, KeyBlockIsSeededFromTheScrambledHeader) {
   builder.files = {add_file("a.bin", random_bytes(10, 1)), "cmd_zone", "__zone2.zon"};
   ASSERT_EQ(build(), 0);
