@@ -248,5 +248,95 @@ check "ufw_make: usage text in code page 936" ufw_usage
 
 # ---- dlmtool.exe -----------------------------------------------------------
 
+# A sample project: the example configuration, a ".boot" file (one table
+# entry with a 100-byte region at 16), code files and two resource
+# directories, names in mixed case so the packing order shows.
+job_inputs() {
+  cp "$src/examples/dlm_tools.cfg" .
+  pattern_file u.boot 3000 11
+  printf '\x01\x00\x64\x00\x00\x00\x00\x00\x10\x00\x00\x00\x00\x00\x00\x00' | dd of=u.boot conv=notrunc status=none
+  pattern_file first.bin 1000 1
+  pattern_file sdram.apu 70000 2
+  mkdir -p res pics
+  pattern_file res/a.txt 700 3
+  pattern_file res/B.bin 1500 4
+  pattern_file res/c_long_name.dat 33 5
+  pattern_file pics/logo.bmp 2100 6
+}
+
+# dlmtool_case WIN_STATUS ARGS...: dlmtool.exe and the Linux dlmtool, no chip,
+# on the same project: the same status (8 bits on Linux), the same files
+# (image copy, packages, flash description, update file) and messages.
+# dlmtool.exe runs from the project directory with ufw_make.exe beside it.
+dlmtool_case() {
+  local want=$1
+  shift
+  mkdir win lin
+  (cd win && job_inputs && cp "$win_bin/dlmtool.exe" "$win_bin/ufw_make.exe" . &&
+    win_run "$PWD/dlmtool.exe" "$@" && rm dlmtool.exe ufw_make.exe) || return 1
+  (cd lin && job_inputs && TMPDIR=$PWD/../lintmp && mkdir -p "$TMPDIR" && export TMPDIR &&
+    native_run "$native_bin/dlmtool" "$@" && echo "$native_status" >native.status) || return 1
+  expect_eq "Windows exit status" "$(cat win/win.status)" "$want" || return 1
+  expect_eq "Linux exit status" "$(cat lin/native.status)" "$(status8 "$want")" || return 1
+  [ -s win/qx_dlm.bin ] || { echo "no image copy"; return 1; }
+  same_outputs
+}
+
+check "dlmtool: offline image equal to the Linux build's" dlmtool_case 0x00000000 \
+  dlm_tools.cfg -dev zk40 -tonorflash -f u.boot first.bin sdram.apu -resource res pics 512
+check "dlmtool: offline image with alignment and resources only" dlmtool_case 0x00000000 \
+  dlm_tools.cfg -tonorflash -aline 4096 -f sdram.apu -resource pics 4096
+update_file_case() {
+  dlmtool_case "$@" || return 1
+  [ -s win/QX_PM20.ufw ] || { echo "no update file"; return 1; }
+  [ ! -e win/QX_PM20.tmp ] || { echo "QX_PM20.tmp left behind"; return 1; }
+}
+check "dlmtool: update file made by ufw_make.exe" update_file_case 0x00000004 \
+  dlm_tools.cfg -f u.boot first.bin sdram.apu -resource res pics 512 -ufwmode3 -no_version
+
+# The maker's status reaches dlmtool.exe whole and becomes its own: a
+# stand-in maker beside dlmtool.exe ends with STATUS.
+maker_status_case() {
+  local status=$1 want_line=$2
+  job_inputs
+  cp "$win_bin/dlmtool.exe" .
+  cp "$win_bin/stand_in_maker.exe" ufw_make.exe
+  printf '%s' "$status" >maker_status.txt
+  win_run "$PWD/dlmtool.exe" dlm_tools.cfg -f first.bin sdram.apu -resource res 512 -ufwmode1
+  expect_eq "exit status" "$win_status" "$(printf '0x%08X' "0x$status")" || return 1
+  expect_eq "maker parameters" "$(cat maker_args.txt)" \
+    "-fi QX_PM20.tmp -ld 0x0000 -rd 0x0000 -fo QX_PM20.ufw -mode 1 -ver 0 -len 4096" || return 1
+  [ ! -e QX_PM20.tmp ] || { echo "QX_PM20.tmp left behind"; return 1; }
+  crlf_to_lf win.out | tail -n 2 >tail.text
+  printf 'ufw Exit code : 0x%s\nmake ufw file fail' "$want_line" >want.text
+  cmp tail.text want.text || { cat tail.text; return 1; }
+}
+check "dlmtool: maker status above 255" maker_status_case 1234 '    1234'
+check "dlmtool: maker status 3" maker_status_case 3 '       3'
+check "dlmtool: maker status with the top bit set" maker_status_case 80000005 80000005
+
+# The flash description's errors come out in code page 936.
+flash_description_error() {
+  local want_status=$1 want_text=$2 variant=$3
+  job_inputs
+  case $variant in
+    no-res) rm -rf res ;;
+    bad-line) sed -i 's/^\(FLASH_DESCRIBE_BEGIN.*\)$/\1\n12,X,1,2,3,4,5;/I' dlm_tools.cfg
+              grep -q '^12,X,1,2,3,4,5;' dlm_tools.cfg || { echo "no flash description section"; return 1; } ;;
+  esac
+  win_run "$win_bin/dlmtool.exe" dlm_tools.cfg -tonorflash -f first.bin
+  expect_eq "exit status" "$win_status" "$want_status" || return 1
+  printf '%b' "$want_text" >want.text
+  if ! LC_ALL=C grep -aqF -f want.text win.out; then
+    echo "no code page 936 message in:"
+    od -c win.out | tail -8
+    return 1
+  fi
+}
+check "dlmtool: flash description file not made, code page 936" flash_description_error 0x00000007 \
+  '\xb4\xa6\xc0\xedFlash\xc5\xe4\xd6\xc3\xce\xc4\xbc\xfe\xca\xa7\xb0\xdc' no-res
+check "dlmtool: flash description line malformed, code page 936" flash_description_error 0x00000001 \
+  '\xc5\xe4\xd6\xc3\xce\xc4\xbc\xfe\xb8\xf1\xca\xbd\xb2\xbb\xb6\xd4' bad-line
+
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
