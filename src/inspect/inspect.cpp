@@ -36,23 +36,13 @@ int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report
   Descrambler descrambler;
   ReadContext ctx{descrambler, options, options.extract ? &report.files : nullptr, {}};
   Node& root = report.root;
-  if (!options.file_name.empty()) root.info("file", printable(options.file_name));
 
+  HeaderArea area;
   if (bytes.size() >= 8 && std::memcmp(bytes.data(), UFW_MAGIC, 8) == 0) {
     report.kind = FileKind::UPDATE_FILE;
   } else if (looks_like_header(bytes, options.header_key, descrambler)) {
-    HeaderArea area;
     read_header_area(bytes, options.header_key, descrambler, area);
     report.kind = has_generated_zone(area) ? FileKind::IMAGE : FileKind::PACKAGE;
-    root.info("kind", file_kind_name(report.kind));
-    root.dec("length", bytes.size());
-    if (report.kind == FileKind::IMAGE) {
-      read_image(bytes, area, ctx, root);
-    } else {
-      root.info("medium", area.sd ? "sd card" : "spi flash (nor or nand)");
-      read_package(bytes, options.header_key, "", ctx, root);
-    }
-    return failed_paths(root).empty() ? INSPECT_CLEAN : INSPECT_FAILED;
   } else {
     report.problem = bytes.size() < IMAGE_HEADER_SIZE
                          ? "too short for any known format"
@@ -60,9 +50,23 @@ int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report
     return INSPECT_UNRECOGNISED;
   }
 
-  root.info("kind", file_kind_name(report.kind));
+  if (!options.file_name.empty()) root.info("file", printable(options.file_name));
+  root.info("format", file_kind_name(report.kind));
   root.dec("length", bytes.size());
-  read_update_file(bytes, ctx, root);
+  switch (report.kind) {
+    case FileKind::UPDATE_FILE:
+      read_update_file(bytes, ctx, root);
+      break;
+    case FileKind::IMAGE:
+      read_image(bytes, area, ctx, root);
+      break;
+    case FileKind::PACKAGE:
+      root.info("medium", area.sd ? "sd card" : "spi flash (nor or nand)");
+      read_package(bytes, options.header_key, "", ctx, root);
+      break;
+    case FileKind::UNKNOWN:
+      break;
+  }
   return failed_paths(root).empty() ? INSPECT_CLEAN : INSPECT_FAILED;
 }
 
