@@ -158,6 +158,7 @@ int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t
 
   t.len = executed ? r.len : nominal_len(kind, cdb, dir, out.size(), in.size(), chip_->flash().size());
   t.arg = executed ? r.arg : 0;
+  if (kind == CommandKind::unknown) t.arg = static_cast<uint32_t>((cdb[0] << 8) | cdb[1]);
   t.status = r.status;
   t.fault = acted ? fault_effect_name(fault) : "";
   t.why = acted ? "" : r.why;

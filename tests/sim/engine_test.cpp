@@ -178,6 +178,8 @@ TEST(SimTrace, LinesCarryKindAddressLengthResultAndModelledTime) {
   ASSERT_EQ(in_command(*e, make_cdb(0xFD, 0x05, 0x40000, 16), reply, 16), EIO);  // past the end
   const Cdb run = make_cdb(0xFB, 0x08, 0x2000000, 0x31);
   ASSERT_EQ(e->command(CHIP, DataDir::in, run.data(), 16, {}, reply), 0);
+  const Cdb odd = make_cdb(0xFD, 0x99, 7);
+  ASSERT_EQ(e->command(CHIP, DataDir::in, odd.data(), 16, {}, reply), EIO);
   EXPECT_EQ(e->finish(), 0);
 
   // Costs: 1 ms + 16 B at 32 MB/s = 1000.5 us; 1 ms + 32000 B = 2000 us; a failed
@@ -193,7 +195,9 @@ TEST(SimTrace, LinesCarryKindAddressLengthResultAndModelledTime) {
       "\"status\":5,\"fault\":\"\",\"why\":\"past_end\",\"cost_us\":1000,\"time_us\":5000}\n"
       "{\"seq\":5,\"drive\":1,\"kind\":\"run_at\",\"addr\":33554432,\"len\":0,\"arg\":49,\"result\":\"ok\","
       "\"status\":0,\"fault\":\"\",\"why\":\"\",\"cost_us\":1000,\"time_us\":6001}\n"
-      "{\"kind\":\"exit\",\"commands\":5,\"decoy_hits\":0,\"bytes\":32032,\"time_us\":6001}\n";
+      "{\"seq\":6,\"drive\":1,\"kind\":\"unknown\",\"addr\":7,\"len\":0,\"arg\":64921,\"result\":\"fail\","
+      "\"status\":5,\"fault\":\"\",\"why\":\"unknown\",\"cost_us\":1000,\"time_us\":7001}\n"
+      "{\"kind\":\"exit\",\"commands\":6,\"decoy_hits\":0,\"bytes\":32032,\"time_us\":7001}\n";
   EXPECT_EQ(dlmtest::read_text(dir / "trace.jsonl"), want);
 }
 
