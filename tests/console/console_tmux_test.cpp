@@ -1,0 +1,115 @@
+// The console as an operator sees it in a terminal: tmux runs dlmtool in a
+// pane, keys go in with send-keys and the screen comes back with
+// capture-pane. Skipped when tmux is not installed.
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/sim_fixture.h"
+
+namespace {
+
+using dlmtest::ScratchDir;
+using dlmtest::SimProcess;
+
+std::string find_tmux() {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    const std::string candidate = dir + "/tmux";
+    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// One tmux server of this test's own, on a socket in the scratch directory.
+class Tmux {
+ public:
+  Tmux(std::string program, std::string socket) : program_(std::move(program)), socket_(std::move(socket)) {}
+  ~Tmux() { run({"kill-server"}); }
+
+  dlmtest::RunResult run(std::vector<std::string> args) const {
+    args.insert(args.begin(), {"-S", socket_});
+    return dlmtest::run_program(program_, args);
+  }
+  std::string screen() const { return run({"capture-pane", "-p", "-t", "console"}).out; }
+  std::string format(const std::string& what) const {
+    std::string out = run({"display-message", "-p", "-t", "console", what}).out;
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+
+  // Polls until pred holds or 10 s have passed.
+  template <typename Pred>
+  bool wait_for(Pred pred) const {
+    for (int i = 0; i < 1000; ++i) {
+      if (pred()) return true;
+      timespec pause{0, 10000000};
+      ::nanosleep(&pause, nullptr);
+    }
+    return false;
+  }
+
+ private:
+  std::string program_;
+  std::string socket_;
+};
+
+// The screen's lines from the last one holding `from` on, trailing empty
+// lines dropped.
+std::vector<std::string> lines_from(const std::string& screen, const std::string& from) {
+  std::vector<std::string> lines;
+  std::istringstream in(screen);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  size_t start = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].find(from) != std::string::npos) start = i;
+  return std::vector<std::string>(lines.begin() + static_cast<long>(std::min(start, lines.size())), lines.end());
+}
+
+TEST(ConsoleTerminal, PromptCommandAndQuitAsTheOperatorSeesThem) {
+  const std::string tmux_program = find_tmux();
+  if (tmux_program.empty()) GTEST_SKIP() << "tmux is not installed";
+
+  ScratchDir dir;
+  std::filesystem::copy_file(std::string(DLM_SOURCE_DIR) + "/examples/dlm_tools.cfg", dir / "dlm_tools-new.cfg");
+  SimProcess sim(dir.path(), {"--loader-mode"});
+  ASSERT_TRUE(sim.started()) << sim.log();
+
+  Tmux tmux(tmux_program, dir / "tmux.sock");
+  const std::string command = "env DLMSIM_SOCKET=" + sim.socket_path() + " TMPDIR=" + dir.path() + " " + DLM_DLMTOOL;
+  auto started = tmux.run({"new-session", "-d", "-s", "console", "-x", "100", "-y", "40", "-c", dir.path(), command});
+  ASSERT_EQ(started.status, 0) << started.err;
+  tmux.run({"set-option", "-t", "console", "remain-on-exit", "on"});
+
+  ASSERT_TRUE(tmux.wait_for([&] { return tmux.screen().find("? for help\n>") != std::string::npos; }))
+      << tmux.screen();
+  // The title escape reached the terminal.
+  EXPECT_EQ(tmux.format("#{pane_title}"), "BootLoader Console (CP:936)");
+
+  // One command at a time, each after its prompt, as an operator types them.
+  tmux.run({"send-keys", "-t", "console", "dev zk40", "Enter"});
+  ASSERT_TRUE(tmux.wait_for([&] { return tmux.screen().find("zk40uboot1.00\n>") != std::string::npos; }))
+      << tmux.screen();
+  tmux.run({"send-keys", "-t", "console", "ds", "Enter"});
+  ASSERT_TRUE(tmux.wait_for([&] { return tmux.screen().find("Show disk status") != std::string::npos; }))
+      << tmux.screen();
+  EXPECT_EQ(lines_from(tmux.screen(), "? for help"),
+            (std::vector<std::string>{"? for help", ">dev zk40", "zk40uboot1.00", ">ds", "config id=17",
+                                      "c.uart:19", "Show disk status", ">"}));
+
+  tmux.run({"send-keys", "-t", "console", "q", "Enter"});
+  ASSERT_TRUE(tmux.wait_for([&] { return tmux.format("#{pane_dead}") == "1"; })) << tmux.screen();
+  EXPECT_EQ(tmux.format("#{pane_dead_status}"), "0");
+}
+
+}  // namespace
