@@ -186,7 +186,7 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
       item.add(std::move(pkg));
     }
     if (ctx.files && safe_file_name(z.name)) {
-      std::string used = ctx.extract(z.name, std::to_string(i), content.data(), content.size());
+      std::string used = ctx.extract(z.name, std::to_string(i), std::move(content));
       if (used != z.name) item.info("extracted_as", printable(used));
     }
     zones.add(std::move(item));

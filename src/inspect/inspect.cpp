@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "inspect/readers.h"
 
@@ -21,13 +22,13 @@ bool has_generated_zone(const HeaderArea& area) {
 
 }  // namespace
 
-std::string ReadContext::extract(const std::string& path, const std::string& tag, const uint8_t* data, size_t len) {
+std::string ReadContext::extract(const std::string& path, const std::string& tag, std::vector<uint8_t> bytes) {
   std::string used = path;
   if (!used_paths.insert(used).second) {
     used = path + "." + tag;
     while (!used_paths.insert(used).second) used += "_";
   }
-  files->push_back(ExtractedFile{used, std::vector<uint8_t>(data, data + len)});
+  files->push_back(ExtractedFile{used, std::move(bytes)});
   return used;
 }
 

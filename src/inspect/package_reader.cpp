@@ -58,7 +58,7 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
       item.info("scrambling", app ? (area.sd ? "512-byte units" : "offset-keyed") : "plain");
       item.check_hex("crc", z.crc, crc16(content), 4);
       if (ctx.files && safe_file_name(z.name)) {
-        std::string used = ctx.extract(dir_prefix + z.name, std::to_string(i), content.data(), content.size());
+        std::string used = ctx.extract(dir_prefix + z.name, std::to_string(i), std::move(content));
         if (used != dir_prefix + z.name) item.info("extracted_as", printable(used));
       }
     } else {

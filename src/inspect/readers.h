@@ -23,7 +23,7 @@ struct ReadContext {
 
   // Queues a file for extraction under path, or under path + "." + tag when
   // an earlier file already took that path. Returns the path used.
-  std::string extract(const std::string& path, const std::string& tag, const uint8_t* data, size_t len);
+  std::string extract(const std::string& path, const std::string& tag, std::vector<uint8_t> bytes);
 };
 
 // A flash image whose header area has been read.

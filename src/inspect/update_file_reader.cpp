@@ -86,7 +86,7 @@ void read_update_file(std::span<const uint8_t> bytes, ReadContext& ctx, Node& ro
 
   if (ctx.files) {
     std::string out_name = safe_file_name(name) ? name : std::string("content.bin");
-    ctx.extract(out_name, "content", content.data(), content.size());
+    ctx.extract(out_name, "content", std::vector<uint8_t>(content.begin(), content.end()));
   }
 }
 
