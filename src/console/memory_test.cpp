@@ -6,7 +6,6 @@
 #include <ctime>
 #include <vector>
 
-#include "common/bytes.h"
 #include "common/file_io.h"
 #include "common/number_text.h"
 #include "console/console_args.h"
@@ -29,7 +28,10 @@ std::vector<uint8_t> test_pattern(size_t size, bool random, uint32_t value) {
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(std::rand() % 255);
     return bytes;
   }
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((value + static_cast<uint32_t>(i / 4)) >> (8 * (i % 4)));
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t word = value + static_cast<uint32_t>(i / 4);
+    bytes[i] = static_cast<uint8_t>(word >> (8 * (i % 4)));
+  }
   return bytes;
 }
 

@@ -335,7 +335,8 @@ TEST_F(ConsoleSession, RamWriteThenDumpRoundTrip) {
   start_sim();
   const std::vector<uint8_t> file = pattern(1000, 77);
   dlmtest::write_file(dir / "f.bin", file);
-  RunResult r = console("dev zk40\nwr 0x1000000 f.bin\nrr 0x1000000-0x10003e8 back.bin\nrr 0x1000000-0x1000001 one.bin\n");
+  RunResult r = console(
+      "dev zk40\nwr 0x1000000 f.bin\nrr 0x1000000-0x10003e8 back.bin\nrr 0x1000000-0x1000001 one.bin\n");
   EXPECT_EQ(r.out, kBanner + ">" + kFound + ">" + kCfg + "write file f.bin to ram at 0x01000000\n>" + kCfg +
                        "dump ram form 0x01000000 to 0x010003e8 to file back.bin\n>" + kCfg +
                        "dump ram form 0x01000000 to 0x01000001 to file one.bin\n>");
