@@ -2,7 +2,6 @@
 // Exit status: 0 every check passed, 1 a check failed, 2 the input could not
 // be read or recognised (or the command line was wrong).
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,9 +59,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<uint8_t> bytes;
-  std::error_code ec;
-  // A directory opens like a file on POSIX but has no length to read.
-  if (std::filesystem::is_directory(file, ec) || !dlm::read_whole_file(file, bytes)) {
+  if (!dlm::read_whole_file(file, bytes)) {
     std::fprintf(stderr, "dlminspect: cannot read %s\n", file.c_str());
     return INSPECT_UNRECOGNISED;
   }
