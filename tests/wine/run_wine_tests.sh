@@ -338,5 +338,35 @@ check "dlmtool: flash description file not made, code page 936" flash_descriptio
 check "dlmtool: flash description line malformed, code page 936" flash_description_error 0x00000001 \
   '\xc5\xe4\xd6\xc3\xce\xc4\xbc\xfe\xb8\xf1\xca\xbd\xb2\xbb\xb6\xd4' bad-line
 
+# Error display mode 18: the report line first, then the message box (which
+# a headless wine closes at once), and the code stays the exit status.
+message_box_mode() {
+  job_inputs
+  win_run "$win_bin/dlmtool.exe" dlm_tools.cfg -w0 -f missing.bin
+  expect_eq "exit status" "$win_status" 0x00000002 || return 1
+  crlf_to_lf win.out | tail -n 1 >last.text
+  printf 'down err @ line %s : 2-DLM_ERR_FILE_NOEXIST\n' "$(grep -o 'line [0-9]*' last.text | cut -d' ' -f2)" >want.text
+  cmp last.text want.text || { cat last.text; return 1; }
+  if LC_ALL=C grep -q $'\a' win.out; then
+    echo "bell rung in mode 18"
+    return 1
+  fi
+}
+check "dlmtool: error display mode 18" message_box_mode
+
+# The operator console without a console window: its help text, a command,
+# and q ending with status 0.
+console_session() {
+  cp "$src/examples/dlm_tools.cfg" dlm_tools-new.cfg
+  printf 'ds\nq\n' >session.txt
+  wine "$win_bin/exit_status.exe" win.status "$(winpath "$win_bin/dlmtool.exe")" <session.txt >win.out 2>win.err
+  expect_eq "exit status" "$(cat win.status)" 0x00000000 || return 1
+  crlf_to_lf win.out >out.text
+  grep -q '^ds    - Show disk status$' out.text || { echo "no help text"; head out.text; return 1; }
+  grep -q '^? for help$' out.text || { echo "no '? for help'"; return 1; }
+  grep -Eq '^>?Show disk status$' out.text || { echo "ds not answered:"; tail -5 out.text; return 1; }
+}
+check "dlmtool: operator console" console_session
+
 echo "wine: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
