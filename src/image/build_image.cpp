@@ -59,7 +59,71 @@ void encode_chip_tag(uint8_t* out, bool ddr2) {
   std::memcpy(out + 14, ddr2 ? "PM40N" : "PM30N", 5);
 }
 
+// Prints a placed zone's line and keeps what the update file and the chip
+// record need from it. Returns true for the command zone.
+bool note_placement(ZoneSummary& zones, ZoneKind kind, const std::string& name, uint32_t start, uint32_t block_end) {
+  if (kind == ZoneKind::BOOT) {
+    std::printf("\nuboot addr: 0x%x\n", start);
+  } else if (name == CMD_ZONE_NAME) {
+    std::printf("cmd_zone addr: 0x%x\n", start);
+    zones.cmd_zone_addr = start;
+    g_chip_config.cmd_zone_addr = start;
+    return true;
+  } else if (name == END_ZONE_NAME) {
+    std::printf("end addr: 0x%x\n\n", start + SECTOR_SIZE);
+  } else if (kind == ZoneKind::CODE && name == CODE_ZONE_NAME) {
+    zones.code_zone_start = start;
+    zones.code_zone_len = block_end - start;
+    std::printf("code start addr: 0x%x--code zone len: 0x%08x\n", zones.code_zone_start, zones.code_zone_len);
+  } else if (kind == ZoneKind::RESOURCE) {
+    // "res.res" starts the resource zone wherever it lies; otherwise the
+    // first package does. The zone reaches to the latest package.
+    const bool main_resource = name == MAIN_RESOURCE_NAME;
+    if (main_resource || !zones.resource_zone_set) {
+      zones.resource_zone_set = true;
+      zones.resource_zone_start = start;
+      g_chip_config.sdfile_head_addr[0] = start;
+    }
+    zones.resource_zone_len = block_end - zones.resource_zone_start;
+    if (main_resource) {
+      std::printf("resource %s addr: 0x%x--resource zone len: 0x%08x\n", name.c_str(), zones.resource_zone_start,
+                  zones.resource_zone_len);
+    } else {
+      zones.last_resource_start = start;
+      zones.last_resource_len = block_end - start;
+      g_chip_config.sdfile_head_addr[1] = start;
+      std::printf("resource %s addr: 0x%x--resource zone len: 0x%08x\n", name.c_str(), start,
+                  zones.last_resource_len);
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+void ImageBuilder::seal_header_area(uint16_t seal_key, uint8_t* area, size_t area_size,
+                                    const std::vector<uint8_t>& table, uint32_t data_length) {
+  // Entries are scrambled one by one before the table checksum is taken; on
+  // SD they stay plain here and the whole area is scrambled at the end.
+  const size_t n = table.size() / ZONE_ENTRY_SIZE;
+  std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
+  if (medium != IMAGE_MEDIUM_SD)
+    for (size_t i = 0; i < n; ++i) scramble(seal_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
+
+  ImageHeader header;
+  header.table_crc = crc16(area + IMAGE_HEADER_SIZE, table.size());
+  header.data_length = data_length;
+  header.zone_count = static_cast<uint32_t>(n);
+  header.encode(area);
+  put_le16(area, 0, crc16(area + 2, IMAGE_HEADER_SIZE - 2));
+
+  if (medium == IMAGE_MEDIUM_SD) {
+    for (size_t p = 0; p < area_size; p += SD_UNIT_SIZE)
+      scramble(seal_key, area + p, std::min<size_t>(SD_UNIT_SIZE, area_size - p));
+  } else {
+    scramble(seal_key, area, IMAGE_HEADER_SIZE);
+  }
+}
 
 int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name, uint32_t block) {
   if (block == 0) return DLM_ERR_ARG;
@@ -141,67 +205,18 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
     if (!out.fill_to(start) || !out.append(content.data(), content.size())) return DLM_ERR_WRITE_FILE_FAIL;
 
     const auto block_end = static_cast<uint32_t>(up(start + content.size(), block));
-    if (kind == ZoneKind::BOOT) {
-      std::printf("\nuboot addr: 0x%x\n", start32);
-    } else if (name == CMD_ZONE_NAME) {
-      std::printf("cmd_zone addr: 0x%x\n", start32);
-      zones.cmd_zone_addr = start32;
-      g_chip_config.cmd_zone_addr = start32;
-      cmd_zone_placed = true;
-    } else if (name == END_ZONE_NAME) {
-      std::printf("end addr: 0x%x\n\n", start32 + SECTOR_SIZE);
-    } else if (kind == ZoneKind::CODE && name == CODE_ZONE_NAME) {
-      zones.code_zone_start = start32;
-      zones.code_zone_len = block_end - start32;
-      std::printf("code start addr: 0x%x--code zone len: 0x%08x\n", zones.code_zone_start, zones.code_zone_len);
-    } else if (kind == ZoneKind::RESOURCE) {
-      const bool main_resource = name == MAIN_RESOURCE_NAME;
-      if (main_resource || !zones.resource_zone_set) {
-        zones.resource_zone_set = true;
-        zones.resource_zone_start = start32;
-        g_chip_config.sdfile_head_addr[0] = start32;
-      }
-      zones.resource_zone_len = block_end - zones.resource_zone_start;
-      if (main_resource) {
-        std::printf("resource %s addr: 0x%x--resource zone len: 0x%08x\n", name.c_str(), zones.resource_zone_start,
-                    zones.resource_zone_len);
-      } else {
-        zones.last_resource_start = start32;
-        zones.last_resource_len = block_end - start32;
-        g_chip_config.sdfile_head_addr[1] = start32;
-        std::printf("resource %s addr: 0x%x--resource zone len: 0x%08x\n", name.c_str(), start32,
-                    zones.last_resource_len);
-      }
-    }
+    if (note_placement(zones, kind, name, start32, block_end)) cmd_zone_placed = true;
     end = start + content.size();
   }
   content = {};
-
-  // Zone table, scrambled entry by entry before its checksum is taken; on SD
-  // the entries stay plain here and the whole area is scrambled below.
-  uint8_t* area = header_area.data();
-  std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
-  if (medium != IMAGE_MEDIUM_SD)
-    for (size_t i = 0; i < n; ++i) scramble(header_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
 
   const uint64_t data_length = up(up(end, block), SECTOR_SIZE);
   if (data_length > UINT32_MAX) {
     std::printf("image too large for its 32-bit offsets\n");
     return DLM_ERR_DISK_SPACE;
   }
-  ImageHeader header;
-  header.table_crc = crc16(area + IMAGE_HEADER_SIZE, table.size());
-  header.data_length = static_cast<uint32_t>(data_length);
-  header.zone_count = static_cast<uint32_t>(n);
-  header.encode(area);
-  put_le16(area, 0, crc16(area + 2, IMAGE_HEADER_SIZE - 2));
-
-  if (medium == IMAGE_MEDIUM_SD) {
-    for (size_t p = 0; p < header_size; p += SD_UNIT_SIZE)
-      scramble(header_key, area + p, std::min<size_t>(SD_UNIT_SIZE, header_size - p));
-  } else {
-    scramble(header_key, area, IMAGE_HEADER_SIZE);
-  }
+  seal_header_area(header_key, header_area.data(), header_area.size(), table, static_cast<uint32_t>(data_length));
+  const uint8_t* area = header_area.data();
   if (!out.write_at(0, area, header_size)) return DLM_ERR_WRITE_FILE_FAIL;
 
   // Trailer: the key block is seeded from the scrambled header's first word.

@@ -126,6 +126,12 @@ class ImageBuilder {
   ZoneSummary zones;          // results of build_image and pack_resources
 
  private:
+  // Completes a header area (image or package) in place: the entries after
+  // the header, the header fields and checksums, then the scrambling that
+  // the medium asks for, all with key.
+  void seal_header_area(uint16_t key, uint8_t* area, size_t area_size, const std::vector<uint8_t>& table,
+                        uint32_t data_length);
+
   // The keystream of a unit seeded with seed, at least len bytes long.
   // Cached: every unit with the same seed has the same keystream.
   const uint8_t* keystream(uint16_t seed, size_t len);

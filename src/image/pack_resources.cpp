@@ -94,29 +94,11 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
     return DLM_ERR_DISK_SPACE;
   }
 
-  uint8_t* area = package.data();
-  std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
-  if (medium != IMAGE_MEDIUM_SD)
-    for (size_t i = 0; i < n; ++i) scramble(pack_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
-
-  ImageHeader header;
-  header.table_crc = crc16(area + IMAGE_HEADER_SIZE, table.size());
-  header.data_length = static_cast<uint32_t>(data_end);
-  header.zone_count = static_cast<uint32_t>(n);
-  header.encode(area);
-  put_le16(area, 0, crc16(area + 2, IMAGE_HEADER_SIZE - 2));
-
   std::string lower_dir = dir;
   for (char& c : lower_dir)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  std::printf("%s.res file size = %d\n", lower_dir.c_str(), static_cast<int>(header.data_length));
-
-  if (medium == IMAGE_MEDIUM_SD) {
-    for (size_t p = 0; p < header_size; p += SD_UNIT_SIZE)
-      scramble(pack_key, area + p, std::min<size_t>(SD_UNIT_SIZE, header_size - p));
-  } else {
-    scramble(pack_key, area, IMAGE_HEADER_SIZE);
-  }
+  std::printf("%s.res file size = %d\n", lower_dir.c_str(), static_cast<int>(data_end));
+  seal_header_area(pack_key, package.data(), static_cast<size_t>(header_size), table, static_cast<uint32_t>(data_end));
 
   const uint32_t unit = block < SECTOR_SIZE ? SECTOR_SIZE : block;
   package.resize(static_cast<size_t>(up(package.size(), unit)), 0xFF);
