@@ -237,5 +237,40 @@ TEST(LoaderDecision, DivAndJobKindMakeTheLoaderArgument) {
   EXPECT_EQ(starts[0].arg, (3u << 4) | 4u);
 }
 
+// --- Failures of the chip steps ----------------------------------------------------------------
+
+TEST(ChipFailures, EachStepReportsItsOwnMessageAndStatus) {
+  // The sample loader is 3000 bytes: six 512-byte pieces (write_ram 1-6),
+  // read back, then the record (write_ram 7).
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> sim;
+    int status;
+    std::string message;
+  } cases[] = {
+      {"loader download", {"-todisk"}, {"--fault", "write_ram@1-100:error"}, 255,
+       std::string(100, '*') + "down load loader error 0x00010005\nERR:down err @ line "},
+      {"record write", {"-todisk"}, {"--fault", "write_ram@7-16:error"}, 255, "**********run loader error\nERR:down err"},
+      {"loader start not echoed", {"-todisk"}, {"--fault", "run_at@1:echo"}, 1, "run loader error\ndown err"},
+      {"identification", {"-todisk"}, {"--fault", "disk_status@1:error"}, 255, "no device online\nERR:down err"},
+      {"read file not created", {"-read", "nodir/out.bin", "0-512"}, {}, 7,
+       "creat file (nodir/out.bin) fial\ndown err"},
+      {"RAM file missing", {"-tosdram", "missing.bin", "0x1000"}, {}, 6,
+       "missing.bin---->0x1000\nopen file missing.bin error\ndwon file to ram error 0x00000006\ndown err"},
+      {"extra file missing", {"-wflash", "missing.bin", "0"}, {}, 1,
+       "open missing.bin file fail\nwrite file to Flash error 0x00000001\ndown err"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    std::vector<std::string> args = kBase;
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome o = rig.run(args, c.sim);
+    EXPECT_EQ(o.r.status, c.status) << o.r.out;
+    EXPECT_TRUE(contains(o.r.out, c.message)) << o.r.out;
+  }
+}
+
 }  // namespace
 }  // namespace runtest
