@@ -315,6 +315,20 @@ check "dlmtool: maker status above 255" maker_status_case 1234 '    1234'
 check "dlmtool: maker status 3" maker_status_case 3 '       3'
 check "dlmtool: maker status with the top bit set" maker_status_case 80000005 80000005
 
+# No maker anywhere: the start fails without an error box, and the job ends
+# as a failed maker with status 0xFFFFFFFF, its input deleted.
+maker_missing() {
+  job_inputs
+  cp "$win_bin/dlmtool.exe" .
+  win_run "$PWD/dlmtool.exe" dlm_tools.cfg -f first.bin sdram.apu -ufwmode1
+  expect_eq "exit status" "$win_status" 0xFFFFFFFF || return 1
+  [ ! -e QX_PM20.tmp ] || { echo "QX_PM20.tmp left behind"; return 1; }
+  crlf_to_lf win.out | tail -n 2 >tail.text
+  printf 'ufw Exit code : 0xFFFFFFFF\nmake ufw file fail' >want.text
+  cmp tail.text want.text || { cat tail.text; return 1; }
+}
+check "dlmtool: maker missing" maker_missing
+
 # The flash description's errors come out in code page 936.
 flash_description_error() {
   local want_status=$1 want_text=$2 variant=$3

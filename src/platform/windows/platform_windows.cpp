@@ -25,6 +25,10 @@ bool copy_file(const std::string& from, const std::string& to) {
 
 bool delete_file(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+bool rename_file(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool file_exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -28,7 +28,9 @@ bool run_hidden(const std::string& program, const std::string& params, uint32_t&
   exit_status = 0xFFFFFFFFu;
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;  // hand back the process handle
+  // Hand back the process handle. A maker that cannot be started is reported
+  // as a failed start, never as an error box that stops a batch run.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpVerb = nullptr;                 // the default action
   info.lpFile = program.c_str();
   info.lpParameters = params.c_str();
