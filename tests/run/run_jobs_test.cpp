@@ -169,6 +169,8 @@ TEST(ImageChecks, ImageIsMeasuredInWhole64KiBUnitsAgainstTheFlash) {
     EXPECT_TRUE(contains(o.r.out, "disk id is:13\n")) << o.r.out;
     EXPECT_TRUE(contains(o.r.out, c.message)) << o.r.out;
     EXPECT_EQ(rig.image().size(), c.status == 0 ? 0x80000u : 0x80200u);
+    // Only a normal end removes the temporary image.
+    EXPECT_EQ(fs::exists(rig.tmp("zImag.img")), c.status != 0);
     if (c.status != 0) {
       EXPECT_TRUE(o.of("write_disk").empty());
       EXPECT_FALSE(contains(o.r.out, "down err"));  // the size test ends without a report line
