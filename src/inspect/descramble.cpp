@@ -8,6 +8,9 @@
 namespace dlm::inspect {
 namespace {
 constexpr size_t OFFSET_DIRECT_MAX = 0x4000;
+// Entries of a boot table whose regions cover the table itself that are
+// still worth re-scrambling to confirm (each pass may touch 64 KiB per entry).
+constexpr uint64_t BOOT_TANGLED_MAX = 1024;
 }  // namespace
 
 ZoneRule image_zone_rule(std::string_view name) {
@@ -98,7 +101,13 @@ bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
   std::vector<uint8_t> plain(data, data + len);
   unit(key, plain.data(), BOOT_ENTRY_SIZE);
   const uint64_t count = get_le16(plain.data(), 0);
-  if (count * BOOT_ENTRY_SIZE > len) return false;
+  const uint64_t table_end = count * BOOT_ENTRY_SIZE;
+  if (table_end > len) return false;
+  // Regions of a real table do not overlap; a table whose regions add up to
+  // many times the file is refused rather than undone at that cost.
+  const uint64_t work_limit = 4 * uint64_t{len} + 0x10000;
+  uint64_t work = 0;
+  bool covers_table = false;
   for (uint64_t i = 0; i < count; ++i) {
     uint8_t* entry = plain.data() + i * BOOT_ENTRY_SIZE;
     if (i > 0) unit(key, entry, BOOT_ENTRY_SIZE);
@@ -106,23 +115,31 @@ bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
     const uint64_t region_off = get_le32(entry, 8);
     if (region_len == 0) continue;
     if (region_off > len || region_len > len - region_off) return false;
+    work += region_len;
+    if (work > work_limit) return false;
+    covers_table = covers_table || region_off < table_end;
     unit(key, plain.data() + region_off, static_cast<size_t>(region_len));
   }
   // That is exact unless a region covers a table entry, which the builder
-  // reads after the region was scrambled. Confirm by scrambling the result
-  // again; when it does not give the stored bytes, take the builder's own
-  // masks for the guess and try again.
-  builder_.medium = IMAGE_MEDIUM_NOR;
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    std::vector<uint8_t> again = plain;
-    if (builder_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE) != 0) return false;
-    if (std::equal(again.begin(), again.end(), data)) {
-      std::copy(plain.begin(), plain.end(), data);
-      return true;
+  // reads after the region was scrambled. Then confirm by scrambling the
+  // result again; when it does not give the stored bytes, take the builder's
+  // own masks for the guess and try again.
+  if (covers_table) {
+    if (count > BOOT_TANGLED_MAX) return false;
+    builder_.medium = IMAGE_MEDIUM_NOR;
+    bool confirmed = false;
+    for (int attempt = 0; attempt < 4 && !confirmed; ++attempt) {
+      std::vector<uint8_t> again = plain;
+      if (builder_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE) != 0) return false;
+      confirmed = std::equal(again.begin(), again.end(), data);
+      if (!confirmed) {
+        for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(data[i] ^ again[i] ^ plain[i]);
+      }
     }
-    for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(data[i] ^ again[i] ^ plain[i]);
+    if (!confirmed) return false;
   }
-  return false;
+  std::copy(plain.begin(), plain.end(), data);
+  return true;
 }
 
 void Descrambler::key_block(uint16_t key, uint8_t* out, uint32_t seed) { builder_.make_key_block(key, out, seed); }

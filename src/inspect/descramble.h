@@ -46,7 +46,8 @@ class Descrambler {
   // the builder refuses.
   bool code(uint16_t key, uint8_t* data, size_t len);
   // Boot table rule; false (nothing changed) when the table or a region
-  // reaches past the end, which the builder refuses.
+  // reaches past the end, which the builder refuses, or when the regions
+  // overlap so much that undoing them would cost many times the file.
   bool boot_table(uint16_t key, uint8_t* data, size_t len);
   // The key block that the builder makes from key and seed.
   void key_block(uint16_t key, uint8_t* out, uint32_t seed);

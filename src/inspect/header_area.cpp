@@ -90,7 +90,7 @@ void read_header_area(std::span<const uint8_t> bytes, uint16_t key, Descrambler&
   out.reserved_ok = reserved_ff_count(h) == 20;
 
   uint64_t table_end = HEADER + uint64_t{out.count} * ENTRY;
-  out.count_fits = table_end <= bytes.size();
+  out.count_fits = table_end <= bytes.size() && out.count <= MAX_ZONES;
   if (!out.count_fits) {
     out.medium_verified = false;
     out.table_end = HEADER;
@@ -146,7 +146,7 @@ Node header_node(const HeaderArea& a) {
   Node& count = g.dec("zone_count", a.count);
   if (!a.count_fits) {
     count.state = NODE_FAIL;
-    count.expected = "a zone table inside the file";
+    count.expected = "a zone table inside the file, at most " + std::to_string(MAX_ZONES) + " zones";
   }
   g.check("medium", a.sd ? "sd" : "flash", a.medium_verified, "sd or flash (no zone table checksum verified)");
   g.check("header_area_fill", a.fill_ok ? "0xff" : "not 0xff", a.fill_ok, "0xff");

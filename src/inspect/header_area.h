@@ -14,6 +14,10 @@
 
 namespace dlm::inspect {
 
+// Zone tables longer than this are not read: no image or package holds
+// anywhere near as many, and each entry costs a report line.
+constexpr uint32_t MAX_ZONES = 65536;
+
 struct ZoneEntryView {
   uint8_t type = 0;
   uint8_t reserved = 0;  // always 0
@@ -33,7 +37,7 @@ struct HeaderArea {
   uint32_t data_length = 0;
   uint32_t count = 0;
   bool reserved_ok = false;   // bytes 8..11 and 16..31 are 0xFF
-  bool count_fits = false;    // the table lies inside the file
+  bool count_fits = false;    // the table lies inside the file, at most MAX_ZONES entries
   bool sd = false;            // the SD medium's scrambling verified (or fitted best)
   bool medium_verified = false;
   size_t table_end = 0;       // 32 + 32 * count

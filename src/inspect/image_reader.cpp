@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <set>
 
 #include "common/bytes.h"
 #include "common/crc16.h"
@@ -78,6 +79,8 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
   }
 
   // Zones.
+  std::set<std::string> zone_names;
+  for (const ZoneEntryView& z : entries) zone_names.insert(z.name);
   Node zones = make_list("zones");
   uint64_t prev_end = area.area_size;
   uint64_t starts_gcd = 0;
@@ -119,8 +122,11 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
       prev_end = end;
       starts_gcd = std::gcd(starts_gcd, uint64_t{z.start});
     }
-    if (!in_file) {
-      item.check("crc", hex_text(z.crc, 4), false, "content inside the file");
+    if (!start_ok) {
+      // Only zones that follow each other are read, so no byte of the file
+      // is descrambled twice, whatever the table claims.
+      item.check("crc", hex_text(z.crc, 4), false,
+                 in_file ? "content after the zone before" : "content inside the file");
       zones.add(std::move(item));
       continue;
     }
@@ -180,10 +186,18 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
         last_res_set = true;
         last_res_start = z.start;
       }
+      // A package's files go to a directory named after it, unless a zone
+      // file already has that name.
       dir = package_dir(z.name);
-      Node pkg = make_group("package");
-      read_package(content, content_key, safe_file_name(dir) ? dir + "/" : std::string(), ctx, pkg);
-      item.add(std::move(pkg));
+      if (zone_names.count(dir)) dir = z.name + ".d";
+      if (looks_like_header(content, content_key, d)) {
+        Node pkg = make_group("package");
+        read_package(content, content_key, safe_file_name(dir) ? dir + "/" : std::string(), ctx, pkg);
+        item.add(std::move(pkg));
+      } else {
+        // The name makes it the chip's resource zone, so it must be one.
+        item.check("package", "no resource package header", false, "a resource package (the name contains .res)");
+      }
     }
     if (ctx.files && safe_file_name(z.name)) {
       std::string used = ctx.extract(z.name, std::to_string(i), std::move(content));

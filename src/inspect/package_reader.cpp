@@ -49,7 +49,9 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
       last_end = end;
       starts_gcd = std::gcd(starts_gcd, uint64_t{z.start});
     }
-    if (in_file) {
+    // Only files that follow each other are read, so no byte of the package
+    // is read twice, whatever the table claims.
+    if (start_ok) {
       std::vector<uint8_t> content(bytes.begin() + z.start, bytes.begin() + static_cast<ptrdiff_t>(end));
       if (app) {
         if (area.sd) ctx.descrambler.sd_units(key, content.data(), content.size());
@@ -62,7 +64,7 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
         if (used != dir_prefix + z.name) item.info("extracted_as", printable(used));
       }
     } else {
-      item.check("crc", hex_text(z.crc, 4), false, "content inside the file");
+      item.check("crc", hex_text(z.crc, 4), false, in_file ? "content after the file before" : "content inside the file");
     }
     entries.add(std::move(item));
   }

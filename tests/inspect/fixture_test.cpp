@@ -7,6 +7,7 @@
 #include "common/bytes.h"
 #include "common/crc16.h"
 #include "inspect/built_image.h"
+#include "inspect/hand_format.h"
 #include "inspect/inspect.h"
 
 namespace {
@@ -15,32 +16,9 @@ using dlm::get_le32;
 using dlm::put_le16;
 using dlm::put_le32;
 using dlm::inspect::INSPECT_CLEAN;
-
-constexpr uint16_t KEY = 0x3C5A;
-
-// One unit: byte 0 XOR the seed's low byte, then the low bytes of a shift
-// register x^16 + x^12 + x^5 + 1 stepped once per byte.
-void unit(uint16_t seed, uint8_t* d, size_t n) {
-  if (n == 0) return;
-  uint16_t s = seed;
-  d[0] ^= static_cast<uint8_t>(s);
-  for (size_t i = 1; i < n; ++i) {
-    s = static_cast<uint16_t>((s << 1) ^ ((s & 0x8000) ? 0x1021 : 0));
-    d[i] ^= static_cast<uint8_t>(s);
-  }
-}
-
-void entry(uint8_t* e, uint8_t type, const std::vector<uint8_t>& content, uint32_t start, uint32_t index,
-           const char* name) {
-  std::memset(e, 0, 16);
-  e[0] = type;
-  put_le16(e, 2, dlm::crc16(content));
-  put_le32(e, 4, start);
-  put_le32(e, 8, static_cast<uint32_t>(content.size()));
-  put_le32(e, 12, index);
-  std::memset(e + 16, 0xFF, 16);
-  std::memcpy(e + 16, name, std::strlen(name) + 1);
-}
+using handformat::entry;
+using handformat::KEY;
+using handformat::unit;
 
 // A package of a.bin (20 bytes at 512) and b.app (40 bytes at 1024), block 512.
 std::vector<uint8_t> hand_package(bool sd, const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {

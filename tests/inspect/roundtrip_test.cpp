@@ -14,6 +14,30 @@ using inspecttest::boot_file;
 using inspecttest::ImageSpec;
 using inspecttest::random_bytes;
 
+// A boot table whose first region covers bytes of the table itself: entry 1's
+// bytes 12-15, not its region fields.
+std::vector<uint8_t> tangled_boot_file() {
+  std::vector<uint8_t> d = random_bytes(400, 21);
+  dlm::put_le16(d.data(), 0, 2);
+  dlm::put_le16(d.data(), 2, 4);
+  dlm::put_le32(d.data(), 8, 28);
+  dlm::put_le16(d.data(), 16 + 2, 100);
+  dlm::put_le32(d.data(), 16 + 8, 200);
+  return d;
+}
+
+// Region 0 is the low byte of entry 1's region length, so the builder reads
+// that length (0 in the file) after scrambling it: 0x5A, the seed's low byte.
+std::vector<uint8_t> tangled_fields_boot_file() {
+  std::vector<uint8_t> d = random_bytes(400, 22);
+  dlm::put_le16(d.data(), 0, 2);
+  dlm::put_le16(d.data(), 2, 1);
+  dlm::put_le32(d.data(), 8, 16 + 2);
+  dlm::put_le16(d.data(), 16 + 2, 0);
+  dlm::put_le32(d.data(), 16 + 8, 200);
+  return d;
+}
+
 std::vector<ImageSpec> specs() {
   auto code = [](uint32_t seed) {
     return std::vector<inspecttest::InputFile>{
@@ -41,6 +65,10 @@ std::vector<ImageSpec> specs() {
   out.push_back({"sd_code_only", dlm::IMAGE_MEDIUM_SD, 512, code(8), {}, {}, 512, true});
   out.push_back({"sd_with_resources", dlm::IMAGE_MEDIUM_SD, 512, code(9), {"res", "pics"}, res(10)});
   out.push_back({"sd_block_65536", dlm::IMAGE_MEDIUM_SD, 0x10000, code(11), {"pics", "res"}, res(12)});
+  out.push_back({"nor_block_1", dlm::IMAGE_MEDIUM_NOR, 1, code(17), {"res"}, {{"res/q.app", random_bytes(77, 18)}}, 1});
+  out.push_back({"sd_block_3", dlm::IMAGE_MEDIUM_SD, 3, code(19), {"res"}, {{"res/q.app", random_bytes(77, 20)}}, 3});
+  out.push_back({"tangled_boot_table", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_boot_file()}}, {}, {}});
+  out.push_back({"tangled_boot_fields", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_fields_boot_file()}}, {}, {}});
   out.push_back({"single_file", dlm::IMAGE_MEDIUM_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
   out.push_back({"one_file_one_dir", dlm::IMAGE_MEDIUM_NOR, 512, {{"abcdefghijkl.app", random_bytes(64, 14)}},
                  {"res"}, {{"res/abcdefghijkl.bin", random_bytes(32, 15)}}});
