@@ -194,6 +194,10 @@ void SocketServer::handle(Connection& c) {
       if (::write(stop_pipe_[1], &one, 1) < 0) break;
     }
   }
+  // The client sees end of stream now; the descriptor itself is closed when
+  // the thread is joined, so its number cannot be reused while reap() may
+  // still shut it down.
+  ::shutdown(c.fd, SHUT_RDWR);
   c.done = true;
 }
 

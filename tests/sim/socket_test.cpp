@@ -1,10 +1,13 @@
 // The real dlmsim program over its socket: listing, commands, decoys,
 // shutdown, state, dumps and faults.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -262,6 +265,47 @@ TEST(DlmsimSocket, RequestsOutOfPlaceGetTheirErrorNumbers) {
   EXPECT_EQ(info,
             "{\"mode\":\"boot\",\"medium\":0,\"flash_size\":8388608,\"commands\":3,\"decoy_hits\":0,"
             "\"power_cut\":false,\"time_us\":0}");
+}
+
+// Sends raw bytes on a fresh connection; true when dlmsim then closes it
+// without a reply.
+bool closed_without_reply(const std::string& socket_path, const std::vector<uint8_t>& bytes) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, socket_path.c_str(), sizeof addr.sun_path - 1);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+  if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return false;
+  ::shutdown(fd, SHUT_WR);
+  uint8_t b;
+  const ssize_t n = ::recv(fd, &b, 1, 0);
+  ::close(fd);
+  return n == 0;
+}
+
+TEST(DlmsimSocket, MalformedFramesEndTheConnectionButNotDlmsim) {
+  dlmtest::ScratchDir dir;
+  dlmtest::SimProcess sim(dir.path(), {"--loader-mode"});
+  ASSERT_TRUE(sim.started()) << sim.log();
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {
+      {"empty body", {0, 0, 0, 0}},
+      {"body above 16 MiB", {0x01, 0x00, 0x00, 0x01, 1}},
+      {"open without a drive number", {1, 0, 0, 0, 2}},
+      {"command header cut short", {5, 0, 0, 0, 3, 1, 16, 0, 0}},
+      // An out command announcing 8 data bytes in a body that holds 4.
+      {"out data shorter than its count", {32, 0, 0, 0, 3, 2, 16, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0xFB, 0x06,
+                                            0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4}},
+  };
+  for (const auto& c : cases) EXPECT_TRUE(closed_without_reply(sim.socket_path(), c.bytes)) << c.name;
+  SimClient ok;
+  open_chip(ok, sim);
+  std::vector<uint8_t> reply;
+  EXPECT_EQ(send_in(ok, make_cdb(0xFC, 0x14), reply, 6), 0);
+  ok.disconnect();
+  EXPECT_EQ(sim.stop(), 0);
 }
 
 TEST(DlmsimSocket, ConnectionsAreServedAtTheSameTime) {
