@@ -1,6 +1,6 @@
 // Recognition: an update file by its magic; otherwise a header area that
 // descrambles to a header. An image carries the generated zones, a package
-// never does.
+// never does; the file name counts only when the zone table shows neither.
 #include "inspect/inspect.h"
 
 #include <algorithm>
@@ -18,6 +18,16 @@ bool has_generated_zone(const HeaderArea& area) {
   return std::any_of(area.entries.begin(), area.entries.end(), [](const ZoneEntryView& z) {
     return z.type == ZONE_GENERATED || z.name == "cmd_zone" || z.name == "__zone2.zon";
   });
+}
+
+// "qx_dlm.bin" or "zImag.img", in any case, with or without a directory.
+bool image_file_name(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name == "qx_dlm.bin" || name == "zimag.img";
 }
 
 }  // namespace
@@ -43,7 +53,10 @@ int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report
     report.kind = FileKind::UPDATE_FILE;
   } else if (looks_like_header(bytes, options.header_key, descrambler)) {
     read_header_area(bytes, options.header_key, descrambler, area);
-    report.kind = has_generated_zone(area) ? FileKind::IMAGE : FileKind::PACKAGE;
+    // A table too damaged to show the generated zones leaves the name to
+    // decide.
+    bool image = has_generated_zone(area) || image_file_name(options.file_name);
+    report.kind = image ? FileKind::IMAGE : FileKind::PACKAGE;
   } else {
     report.problem = bytes.size() < IMAGE_HEADER_SIZE
                          ? "too short for any known format"

@@ -22,8 +22,9 @@ constexpr int INSPECT_UNRECOGNISED = 2;  // unreadable or not one of the known f
 constexpr uint16_t DEFAULT_KEY = 0x3C5A;
 
 struct Options {
-  // Name of the file, for the report and as a hint: a name ending in ".res"
-  // is read as a resource package when the bytes do not say otherwise.
+  // Name of the file, for the report and as a hint: "qx_dlm.bin" or
+  // "zImag.img" is read as an image even when its zone table is too damaged
+  // to show the generated zones.
   std::string file_name;
   // Seed of image and package headers and zone tables. The content key of an
   // image is recovered from its key block; a lone package uses this key.

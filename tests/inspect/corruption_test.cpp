@@ -127,3 +127,34 @@ TEST(InspectTruncation, EveryLengthIsRefusedOrFailed) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the generated zones' entries damaged, only the name says "image".
+TEST(InspectRecognition, DamagedTableLeavesTheNameToDecide) {
+  dlmtest::ScratchDir dir;
+  std::vector<uint8_t> image = inspecttest::build_image(dir, small_spec(dlm::IMAGE_MEDIUM_NOR));
+  ASSERT_FALSE(image.empty());
+  for (size_t entry : {2u, 5u}) {  // cmd_zone, __zone2.zon
+    image[32 + 32 * entry] ^= 0x07;       // type
+    image[32 + 32 * entry + 16] ^= 0x20;  // first letter of the name
+  }
+  struct Case {
+    const char* name;
+    dlm::inspect::FileKind kind;
+  } cases[] = {
+      {"qx_dlm.bin", dlm::inspect::FileKind::IMAGE},
+      {"some/dir/zImag.img", dlm::inspect::FileKind::IMAGE},
+      {"QX_DLM.BIN", dlm::inspect::FileKind::IMAGE},
+      {"copy.bin", dlm::inspect::FileKind::PACKAGE},
+  };
+  for (const Case& c : cases) {
+    dlm::inspect::Options options;
+    options.file_name = c.name;
+    dlm::inspect::Report report;
+    EXPECT_EQ(dlm::inspect::inspect_bytes(image, options, report), INSPECT_FAILED) << c.name;
+    EXPECT_EQ(report.kind, c.kind) << c.name;
+  }
+}
+
+}  // namespace
