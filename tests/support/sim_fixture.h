@@ -21,6 +21,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -96,11 +97,27 @@ class SimProcess {
   // dlmsim's standard output and error so far.
   std::string log() const { return read_text(log_path_); }
 
-  // SIGTERM and wait; the exit status (128 + signal when killed). Idempotent.
+  // SIGTERM and wait; the exit status (128 + signal when killed). A dlmsim
+  // still running 20 s later is killed (status 128 + 9). Idempotent.
   int stop() {
     if (pid_ > 0) {
       ::kill(pid_, SIGTERM);
       int st = 0;
+      for (int i = 0; i < 20000; ++i) {
+        const pid_t done = ::waitpid(pid_, &st, WNOHANG);
+        if (done == pid_) {
+          record_status(st);
+          pid_ = -1;
+          return status_;
+        }
+        if (done < 0 && errno != EINTR) {  // not our child any more: nothing to stop
+          pid_ = -1;
+          return status_;
+        }
+        timespec pause{0, 1000000};
+        ::nanosleep(&pause, nullptr);
+      }
+      ::kill(pid_, SIGKILL);
       while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
       }
       record_status(st);
