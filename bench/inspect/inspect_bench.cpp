@@ -1,7 +1,6 @@
 // Reading a 64 MiB flash image: every zone descrambled and checked, with and
 // without keeping the contents for --extract.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -49,7 +48,8 @@ const std::vector<uint8_t>& image() {
       if (b.pack_resources(dlm::IMAGE_KEY, (dir / "res").string(), 512) == 0) {
         b.files.push_back((dir / "res.res").string());
         b.files.push_back("__zone2.zon");
-        if (b.build_image(dlm::IMAGE_KEY, "zImag.img", 512) == 0) dlm::read_whole_file((dir / "zImag.img").string(), out);
+        if (b.build_image(dlm::IMAGE_KEY, "zImag.img", 512) == 0)
+          dlm::read_whole_file((dir / "zImag.img").string(), out);
       }
     }
     fs::remove_all(dir);

@@ -7,9 +7,7 @@
 namespace dlm::inspect {
 namespace {
 
-uint32_t bits(uint32_t word, int lo, int count) {
-  return (word >> lo) & ((count == 32 ? 0 : (1u << count)) - 1u);
-}
+uint32_t bits(uint32_t word, int lo, int count) { return (word >> lo) & ((count == 32 ? 0 : (1u << count)) - 1u); }
 
 // A name field: the text up to its terminator, or the whole field.
 std::string field_text(const uint8_t* field, size_t size) {
@@ -69,7 +67,7 @@ Node chip_config_node(const uint8_t* record) {
   g.dec("sdram_q_dly", bits(mw, 15, 1));
   g.dec("sdram_phase", bits(mw, 16, 2));
   g.dec("sdram_ve_sel", bits(mw, 18, 1));
-  static const char* const timing_names[8] = {"sdram_trfc", "sdram_trp", "sdram_trcd", "sdram_trrd",
+  static const char* const timing_names[8] = {"sdram_trfc", "sdram_trp",  "sdram_trcd", "sdram_trrd",
                                               "sdram_twtr", "sdram_trtw", "sdram_twr",  "sdram_trc"};
   for (int i = 0; i < 8; ++i) g.dec(timing_names[i], c.timing[i]);
 

@@ -24,35 +24,52 @@ ZoneRule image_zone_rule(std::string_view name) {
 
 uint8_t image_zone_type(std::string_view name) {
   switch (image_zone_rule(name)) {
-    case ZoneRule::BOOT: return ZONE_BOOT;
-    case ZoneRule::APP: return ZONE_APP;
-    case ZoneRule::GENERATED: return ZONE_GENERATED;
-    case ZoneRule::CODE: return name == "sdram.apu" ? ZONE_CODE : ZONE_DATA;
+    case ZoneRule::BOOT:
+      return ZONE_BOOT;
+    case ZoneRule::APP:
+      return ZONE_APP;
+    case ZoneRule::GENERATED:
+      return ZONE_GENERATED;
+    case ZoneRule::CODE:
+      return name == "sdram.apu" ? ZONE_CODE : ZONE_DATA;
     case ZoneRule::PACKAGE:
-    case ZoneRule::PLAIN: break;
+    case ZoneRule::PLAIN:
+      break;
   }
   return ZONE_DATA;
 }
 
 const char* zone_type_name(uint8_t type) {
   switch (type) {
-    case ZONE_DATA: return "data";
-    case ZONE_BOOT: return "boot";
-    case ZONE_APP: return "app";
-    case ZONE_GENERATED: return "generated";
-    case ZONE_CODE: return "code";
-    default: return "unknown";
+    case ZONE_DATA:
+      return "data";
+    case ZONE_BOOT:
+      return "boot";
+    case ZONE_APP:
+      return "app";
+    case ZONE_GENERATED:
+      return "generated";
+    case ZONE_CODE:
+      return "code";
+    default:
+      return "unknown";
   }
 }
 
 const char* zone_rule_name(ZoneRule rule) {
   switch (rule) {
-    case ZoneRule::PLAIN: return "plain";
-    case ZoneRule::BOOT: return "boot table";
-    case ZoneRule::APP: return "offset-keyed";
-    case ZoneRule::GENERATED: return "generated";
-    case ZoneRule::CODE: return "code";
-    case ZoneRule::PACKAGE: return "resource package";
+    case ZoneRule::PLAIN:
+      return "plain";
+    case ZoneRule::BOOT:
+      return "boot table";
+    case ZoneRule::APP:
+      return "offset-keyed";
+    case ZoneRule::GENERATED:
+      return "generated";
+    case ZoneRule::CODE:
+      return "code";
+    case ZoneRule::PACKAGE:
+      return "resource package";
   }
   return "plain";
 }
@@ -84,9 +101,7 @@ void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
   builder_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED);
 }
 
-bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) {
-  return builder_.scramble_code(key, data, len) == 0;
-}
+bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) { return builder_.scramble_code(key, data, len) == 0; }
 
 bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
   // The builder refuses a file too short to hold the entry count.

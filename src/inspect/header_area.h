@@ -25,8 +25,8 @@ struct ZoneEntryView {
   uint32_t start = 0;
   uint32_t length = 0;
   uint32_t index = 0;
-  std::string name;     // up to the terminator, at most 16 bytes
-  bool name_ok = false; // terminator, 0xFF fill, lower case, no directory
+  std::string name;      // up to the terminator, at most 16 bytes
+  bool name_ok = false;  // terminator, 0xFF fill, lower case, no directory
 };
 
 struct HeaderArea {
@@ -36,13 +36,13 @@ struct HeaderArea {
   uint16_t table_crc_computed = 0;  // over the table as the detected medium stores it
   uint32_t data_length = 0;
   uint32_t count = 0;
-  bool reserved_ok = false;   // bytes 8..11 and 16..31 are 0xFF
-  bool count_fits = false;    // the table lies inside the file, at most MAX_ZONES entries
-  bool sd = false;            // the SD medium's scrambling verified (or fitted best)
+  bool reserved_ok = false;  // bytes 8..11 and 16..31 are 0xFF
+  bool count_fits = false;   // the table lies inside the file, at most MAX_ZONES entries
+  bool sd = false;           // the SD medium's scrambling verified (or fitted best)
   bool medium_verified = false;
-  size_t table_end = 0;       // 32 + 32 * count
-  size_t area_size = 0;       // up(table_end, 512), at least
-  bool fill_ok = false;       // 0xFF (as the medium stores it) from table_end to area_size
+  size_t table_end = 0;           // 32 + 32 * count
+  size_t area_size = 0;           // up(table_end, 512), at least
+  bool fill_ok = false;           // 0xFF (as the medium stores it) from table_end to area_size
   std::vector<uint8_t> sd_plain;  // the area descrambled in 512-byte units
   std::vector<ZoneEntryView> entries;
 };

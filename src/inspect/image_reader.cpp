@@ -26,8 +26,10 @@ uint16_t recover_key(const uint8_t* b) {
   unsigned t = 0;
   for (int i = 0; i < 16; ++i) t += b[i];
   t &= 0xFF;
-  if (t <= 16) t = 85;
-  else if (t >= 224) t = 170;
+  if (t <= 16)
+    t = 85;
+  else if (t >= 224)
+    t = 170;
   uint16_t key = 0;
   for (int i = 0; i < 16; ++i) {
     if (static_cast<unsigned>(b[16 + i] ^ b[15 - i]) < t) key = static_cast<uint16_t>(key | (1u << i));
@@ -75,11 +77,11 @@ Trailer find_trailer(std::span<const uint8_t> bytes, const HeaderArea& area, Des
 // What the zone walk learns for the checks that follow it.
 struct ZoneWalk {
   const ZoneEntryView* cmd_zone = nullptr;
-  bool res_set = false;        // resource zone start (res.res, else the first package)
+  bool res_set = false;  // resource zone start (res.res, else the first package)
   uint64_t res_start = 0;
-  bool last_res_set = false;   // the last package not named res.res
+  bool last_res_set = false;  // the last package not named res.res
   uint64_t last_res_start = 0;
-  uint64_t starts_gcd = 0;     // every zone start is a multiple of the block size
+  uint64_t starts_gcd = 0;  // every zone start is a multiple of the block size
 };
 
 // Undoes the zone's scrambling in place; adds a failed check when the rule
@@ -149,7 +151,8 @@ Node read_zones(std::span<const uint8_t> bytes, const HeaderArea& area, uint16_t
     if (!start_ok) {
       // Only zones that follow each other are read, so no byte of the file
       // is descrambled twice, whatever the table claims.
-      item.check("crc", hex_text(z.crc, 4), false, in_file ? "content after the zone before" : "content inside the file");
+      item.check("crc", hex_text(z.crc, 4), false,
+                 in_file ? "content after the zone before" : "content inside the file");
       zones.add(std::move(item));
       continue;
     }
@@ -237,8 +240,10 @@ Node command_zone_node(std::span<const uint8_t> bytes, const ZoneWalk& walk) {
   ChipConfig c = ChipConfig::decode(record);
   // The builder's address fields, checked against the zone table.
   for (Node& f : cfg.children) {
-    if (f.name == "cmd_zone_addr") expect_address(f, c.cmd_zone_addr, s);
-    else if (f.name == "sdfile_head_addr[0]" && walk.res_set) expect_address(f, c.sdfile_head_addr[0], walk.res_start);
+    if (f.name == "cmd_zone_addr")
+      expect_address(f, c.cmd_zone_addr, s);
+    else if (f.name == "sdfile_head_addr[0]" && walk.res_set)
+      expect_address(f, c.sdfile_head_addr[0], walk.res_start);
     else if (f.name == "sdfile_head_addr[1]" && walk.last_res_set)
       expect_address(f, c.sdfile_head_addr[1], walk.last_res_start);
   }
@@ -277,7 +282,8 @@ Node trailer_node(std::span<const uint8_t> bytes, const Trailer& tr, const ZoneW
   std::string chip_type(reinterpret_cast<const char*>(tag + 14), type_len);
   if (walk.cmd_zone && walk.cmd_zone->length >= HEADER_COPY_SIZE * 2) {
     // The chip type follows the record's DDR mode.
-    const char* want = (ChipConfig::decode(bytes.data() + walk.cmd_zone->start).sdram_mode_word & 1) ? "PM40N" : "PM30N";
+    const char* want =
+        (ChipConfig::decode(bytes.data() + walk.cmd_zone->start).sdram_mode_word & 1) ? "PM40N" : "PM30N";
     trailer.check("chip_type", printable(chip_type), chip_type == want, want);
   } else {
     trailer.info("chip_type", printable(chip_type));

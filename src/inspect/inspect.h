@@ -42,9 +42,9 @@ struct ExtractedFile {
 
 struct Report {
   FileKind kind = FileKind::UNKNOWN;
-  Node root;                          // the report tree (see report.h)
-  std::vector<ExtractedFile> files;   // filled when Options::extract is set
-  std::string problem;                // why the input was not recognised
+  Node root;                         // the report tree (see report.h)
+  std::vector<ExtractedFile> files;  // filled when Options::extract is set
+  std::string problem;               // why the input was not recognised
 };
 
 // Recognises and checks the bytes; returns INSPECT_CLEAN, INSPECT_FAILED or

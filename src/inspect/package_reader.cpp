@@ -37,7 +37,7 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
     bool in_file = end <= bytes.size();
     bool start_ok = in_file && z.start >= prev_end;
     Node& start = item.check("start", hex_text(z.start, 8), start_ok,
-               "at or after " + hex_text(prev_end, 8) + ", inside the file");
+                             "at or after " + hex_text(prev_end, 8) + ", inside the file");
     start.numeric = true;
     start.number = z.start;
     item.check_dec("length", z.length, in_file ? z.length : (z.start < bytes.size() ? bytes.size() - z.start : 0));
@@ -54,8 +54,10 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
     if (start_ok) {
       std::vector<uint8_t> content(bytes.begin() + z.start, bytes.begin() + static_cast<ptrdiff_t>(end));
       if (app) {
-        if (area.sd) ctx.descrambler.sd_units(key, content.data(), content.size());
-        else ctx.descrambler.offset_keyed(key, content.data(), content.size());
+        if (area.sd)
+          ctx.descrambler.sd_units(key, content.data(), content.size());
+        else
+          ctx.descrambler.offset_keyed(key, content.data(), content.size());
       }
       item.info("scrambling", app ? (area.sd ? "512-byte units" : "offset-keyed") : "plain");
       item.check_hex("crc", z.crc, crc16(content), 4);
@@ -64,7 +66,8 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
         if (used != dir_prefix + z.name) item.info("extracted_as", printable(used));
       }
     } else {
-      item.check("crc", hex_text(z.crc, 4), false, in_file ? "content after the file before" : "content inside the file");
+      item.check("crc", hex_text(z.crc, 4), false,
+                 in_file ? "content after the file before" : "content inside the file");
     }
     entries.add(std::move(item));
   }

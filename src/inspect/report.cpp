@@ -6,20 +6,28 @@ namespace dlm::inspect {
 
 const char* file_kind_name(FileKind kind) {
   switch (kind) {
-    case FileKind::IMAGE: return "flash image";
-    case FileKind::PACKAGE: return "resource package";
-    case FileKind::UPDATE_FILE: return "update file";
-    case FileKind::UNKNOWN: break;
+    case FileKind::IMAGE:
+      return "flash image";
+    case FileKind::PACKAGE:
+      return "resource package";
+    case FileKind::UPDATE_FILE:
+      return "update file";
+    case FileKind::UNKNOWN:
+      break;
   }
   return "unknown";
 }
 
 const char* file_kind_key(FileKind kind) {
   switch (kind) {
-    case FileKind::IMAGE: return "image";
-    case FileKind::PACKAGE: return "package";
-    case FileKind::UPDATE_FILE: return "update";
-    case FileKind::UNKNOWN: break;
+    case FileKind::IMAGE:
+      return "image";
+    case FileKind::PACKAGE:
+      return "package";
+    case FileKind::UPDATE_FILE:
+      return "update";
+    case FileKind::UNKNOWN:
+      break;
   }
   return "unknown";
 }

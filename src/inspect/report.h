@@ -29,7 +29,7 @@ struct Node {
   NodeState state = NODE_INFO;
   std::string expected;  // for a failed check: what the rules want
   bool is_list = false;
-  bool quiet = false;    // the text report shows it only when it fails
+  bool quiet = false;  // the text report shows it only when it fails
   std::vector<Node> children;
 
   Node& add(Node child);

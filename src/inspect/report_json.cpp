@@ -25,8 +25,10 @@ void put_string(std::string_view s, std::string& out) {
 }
 
 void put_value(const Node& node, std::string& out) {
-  if (node.numeric) out += std::to_string(node.number);
-  else put_string(node.text, out);
+  if (node.numeric)
+    out += std::to_string(node.number);
+  else
+    put_string(node.text, out);
 }
 
 void put_node(const Node& node, std::string& out);

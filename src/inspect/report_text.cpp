@@ -27,8 +27,10 @@ void render_item(const Node& item, const std::string& label, int depth, std::str
     if (c.quiet && c.state != NODE_FAIL) continue;
     line += "  " + c.name + " " + c.text;
   }
-  if (!failures.empty()) line += failures;
-  else if (any_check) line += "  ok";
+  if (!failures.empty())
+    line += failures;
+  else if (any_check)
+    line += "  ok";
   out += line;
   out += '\n';
   for (const Node& c : item.children) {
@@ -41,8 +43,10 @@ void render_node(const Node& node, const std::string& label, int depth, std::str
   line += label;
   bool leaf = node.children.empty() && !node.is_list;
   if (!node.text.empty() || leaf) {
-    if (line.size() < NAME_WIDTH) line.resize(NAME_WIDTH, ' ');
-    else line += ' ';
+    if (line.size() < NAME_WIDTH)
+      line.resize(NAME_WIDTH, ' ');
+    else
+      line += ' ';
     line += node.text;
   }
   if (node.state == NODE_OK) {
@@ -55,8 +59,10 @@ void render_node(const Node& node, const std::string& label, int depth, std::str
   out += '\n';
   for (size_t i = 0; i < node.children.size(); ++i) {
     const Node& c = node.children[i];
-    if (node.is_list) render_item(c, "[" + std::to_string(i) + "]", depth + 1, out);
-    else render_node(c, c.name, depth + 1, out);
+    if (node.is_list)
+      render_item(c, "[" + std::to_string(i) + "]", depth + 1, out);
+    else
+      render_node(c, c.name, depth + 1, out);
   }
 }
 

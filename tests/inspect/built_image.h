@@ -48,9 +48,9 @@ struct ImageSpec {
   const char* name;
   int medium;
   uint32_t block;
-  std::vector<InputFile> code_files;            // the "-f" files, in order
-  std::vector<std::string> resource_dirs;       // directories of the scratch dir
-  std::vector<InputFile> resource_files;        // "dir/name" inside them
+  std::vector<InputFile> code_files;       // the "-f" files, in order
+  std::vector<std::string> resource_dirs;  // directories of the scratch dir
+  std::vector<InputFile> resource_files;   // "dir/name" inside them
   uint32_t resource_block = 512;
   bool ddr2 = false;
 };
@@ -75,8 +75,10 @@ inline std::vector<uint8_t> build_image(const dlmtest::ScratchDir& dir, const Im
     if (b.pack_resources(dlm::IMAGE_KEY, dir / r, spec.resource_block) != 0) return {};
     b.files.push_back(dir / r + ".res");
   }
-  if (b.files.size() >= 2) b.files.insert(b.files.begin() + 2, "cmd_zone");
-  else b.files.push_back("cmd_zone");
+  if (b.files.size() >= 2)
+    b.files.insert(b.files.begin() + 2, "cmd_zone");
+  else
+    b.files.push_back("cmd_zone");
   b.files.push_back("__zone2.zon");
   if (b.build_image(dlm::IMAGE_KEY, "zImag.img", spec.block) != 0) return {};
   return dlmtest::read_file(dir / "zImag.img");

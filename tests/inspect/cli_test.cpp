@@ -26,10 +26,9 @@ std::string last_line(const std::string& text) {
 }
 
 inspecttest::ImageSpec spec() {
-  return {"cli", dlm::IMAGE_MEDIUM_NOR, 512,
-          {{"u.boot", inspecttest::boot_file(900, 2, 1)}, {"sdram.apu", random_bytes(5000, 2)}},
-          {"res"},
-          {{"res/a.bin", random_bytes(100, 3)}, {"res/b.app", random_bytes(700, 4)}}};
+  return {"cli",   dlm::IMAGE_MEDIUM_NOR,
+          512,     {{"u.boot", inspecttest::boot_file(900, 2, 1)}, {"sdram.apu", random_bytes(5000, 2)}},
+          {"res"}, {{"res/a.bin", random_bytes(100, 3)}, {"res/b.app", random_bytes(700, 4)}}};
 }
 
 TEST(InspectCli, CleanImageExitsZeroAndExtractsEveryInput) {
@@ -90,12 +89,8 @@ TEST(InspectCli, UnreadableOrUnknownInputExitsTwo) {
     const char* name;
     std::vector<std::string> args;
   } cases[] = {
-      {"missing file", {"nothing.img"}},
-      {"a directory", {"."}},
-      {"random bytes", {"noise.bin"}},
-      {"empty file", {"empty.bin"}},
-      {"no file named", {}},
-      {"unknown option", {"--frobnicate", "noise.bin"}},
+      {"missing file", {"nothing.img"}}, {"a directory", {"."}}, {"random bytes", {"noise.bin"}},
+      {"empty file", {"empty.bin"}},     {"no file named", {}},  {"unknown option", {"--frobnicate", "noise.bin"}},
   };
   for (const Case& c : cases) {
     auto r = inspect(dir, c.args);
@@ -111,7 +106,8 @@ TEST(InspectCli, UnreadableOrUnknownInputExitsTwo) {
 TEST(InspectCli, ExtractStaysInsideTheDirectory) {
   dlmtest::ScratchDir dir;
   std::filesystem::create_directories(dir / "sub");
-  auto image = inspecttest::build_image(dir, {"cli", dlm::IMAGE_MEDIUM_SD, 512, {{"sub/x.bin", random_bytes(10, 1)}}, {}, {}});
+  auto image =
+      inspecttest::build_image(dir, {"cli", dlm::IMAGE_MEDIUM_SD, 512, {{"sub/x.bin", random_bytes(10, 1)}}, {}, {}});
   ASSERT_FALSE(image.empty());
   // Zone 0's name field (entries are plain inside the SD header area, which
   // is scrambled as a whole: XOR the plain difference into the stored bytes).

@@ -15,7 +15,9 @@ using inspecttest::random_bytes;
 
 // A small image: a boot file, a code file, an app file and one package.
 inspecttest::ImageSpec small_spec(int medium) {
-  return {"small", medium, 512,
+  return {"small",
+          medium,
+          512,
           {{"u.boot", inspecttest::boot_file(600, 2, 1)},
            {"sdram.apu", random_bytes(300, 2)},
            {"main.app", random_bytes(200, 3)}},
@@ -135,7 +137,7 @@ TEST(InspectRecognition, DamagedTableLeavesTheNameToDecide) {
   dlmtest::ScratchDir dir;
   std::vector<uint8_t> image = inspecttest::build_image(dir, small_spec(dlm::IMAGE_MEDIUM_NOR));
   ASSERT_FALSE(image.empty());
-  for (size_t entry : {2u, 5u}) {  // cmd_zone, __zone2.zon
+  for (size_t entry : {2u, 5u}) {         // cmd_zone, __zone2.zon
     image[32 + 32 * entry] ^= 0x07;       // type
     image[32 + 32 * entry + 16] ^= 0x20;  // first letter of the name
   }

@@ -13,12 +13,12 @@ using inspecttest::random_bytes;
 
 struct DlmtoolRun {
   const char* name;
-  bool sample;                              // copy the sample project from examples/
+  bool sample;                                // copy the sample project from examples/
   std::vector<inspecttest::InputFile> files;  // written into the working directory
-  std::vector<std::string> args;            // after the configuration file name
+  std::vector<std::string> args;              // after the configuration file name
   int dlmtool_status;
-  std::vector<std::string> inputs;          // paths to compare with the extracted files
-  bool update_file = false;                 // the run also leaves QX_PM20.ufw
+  std::vector<std::string> inputs;  // paths to compare with the extracted files
+  bool update_file = false;         // the run also leaves QX_PM20.ufw
 };
 
 std::vector<DlmtoolRun> runs() {
@@ -34,20 +34,34 @@ std::vector<DlmtoolRun> runs() {
       {"pics/anim.app", random_bytes(40000, 9)},
   };
   return {
-      {"sample_project", true, {}, {"-dev", "zk40", "-tonorflash", "-f", "u.boot", "sdram.apu", "-resource", "res", "512",
-        "-reboot"}, 0, {"u.boot", "sdram.apu", "res/font.bin", "res/logo.bmp", "res/strings.txt", "res/flash_cfg.bin", "res.res"}},
-      {"generated_with_resources", false, generated,
+      {"sample_project",
+       true,
+       {},
+       {"-dev", "zk40", "-tonorflash", "-f", "u.boot", "sdram.apu", "-resource", "res", "512", "-reboot"},
+       0,
+       {"u.boot", "sdram.apu", "res/font.bin", "res/logo.bmp", "res/strings.txt", "res/flash_cfg.bin", "res.res"}},
+      {"generated_with_resources",
+       false,
+       generated,
        {"-f", "boot.boot", "sdram.apu", "main.app", "extra.apu", "data.bin", "-resource", "pics", "res", "4096",
         "-aline", "4096"},
        0,
        {"boot.boot", "sdram.apu", "main.app", "extra.apu", "data.bin", "res/a.txt", "res/b.app", "res/flash_cfg.bin",
         "pics/logo.bmp", "pics/anim.app", "pics.res", "res.res"}},
-      {"generated_without_resources", false, generated, {"-f", "main.app", "boot.boot", "data.bin"}, 0,
+      {"generated_without_resources",
+       false,
+       generated,
+       {"-f", "main.app", "boot.boot", "data.bin"},
+       0,
        {"main.app", "boot.boot", "data.bin"}},
       {"single_file", false, generated, {"-f", "sdram.apu"}, 0, {"sdram.apu"}},
-      {"update_file", false, generated,
-       {"-f", "boot.boot", "sdram.apu", "-resource", "res", "512", "-ufwmode3"}, 4,
-       {"boot.boot", "sdram.apu", "res/a.txt", "res/b.app", "res.res"}, true},
+      {"update_file",
+       false,
+       generated,
+       {"-f", "boot.boot", "sdram.apu", "-resource", "res", "512", "-ufwmode3"},
+       4,
+       {"boot.boot", "sdram.apu", "res/a.txt", "res/b.app", "res.res"},
+       true},
   };
 }
 

@@ -28,7 +28,7 @@ std::vector<uint8_t> hand_package(bool sd, const std::vector<uint8_t>& a, const 
   if (sd) {
     unit(KEY, app.data(), app.size());
   } else {
-    unit(KEY, app.data(), 32);                   // offset 0: seed key
+    unit(KEY, app.data(), 32);                        // offset 0: seed key
     unit(KEY ^ 8, app.data() + 32, app.size() - 32);  // offset 32: seed key ^ (32 / 4)
   }
   std::memcpy(p.data() + 1024, app.data(), app.size());
@@ -57,7 +57,8 @@ TEST(InspectFixture, HandMadePackagesOnBothMedia) {
     EXPECT_EQ(dlm::inspect::inspect_bytes(package, options, report), INSPECT_CLEAN)
         << dlm::inspect::render_text(report.root);
     text = dlm::inspect::render_text(report.root);
-    EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"), std::string::npos)
+    EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"),
+              std::string::npos)
         << text;
     ASSERT_EQ(report.files.size(), 2u);
     EXPECT_TRUE(report.files[0].bytes == a);
@@ -82,8 +83,10 @@ void hand_key_block(uint16_t key, uint32_t seed, uint8_t* b) {
     t += b[i];
   }
   t &= 0xFF;
-  if (t <= 16) t = 85;
-  else if (t >= 224) t = 170;
+  if (t <= 16)
+    t = 85;
+  else if (t >= 224)
+    t = 170;
   for (int i = 0; i < 16; ++i) {
     uint32_t r = g.draw();
     uint32_t v = (key >> i) & 1 ? r % t : t + r % (256 - t);

@@ -41,10 +41,8 @@ std::vector<uint8_t> tangled_fields_boot_file() {
 std::vector<ImageSpec> specs() {
   auto code = [](uint32_t seed) {
     return std::vector<inspecttest::InputFile>{
-        {"u.boot", boot_file(2000, 3, seed)},
-        {"sdram.apu", random_bytes(16 + 32768 + 1000, seed + 1)},
-        {"main.app", random_bytes(3333, seed + 2)},
-        {"data.bin", random_bytes(1024, seed + 3)},
+        {"u.boot", boot_file(2000, 3, seed)},       {"sdram.apu", random_bytes(16 + 32768 + 1000, seed + 1)},
+        {"main.app", random_bytes(3333, seed + 2)}, {"data.bin", random_bytes(1024, seed + 3)},
         {"other.apu", random_bytes(700, seed + 4)},
     };
   };
@@ -70,8 +68,12 @@ std::vector<ImageSpec> specs() {
   out.push_back({"tangled_boot_table", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_boot_file()}}, {}, {}});
   out.push_back({"tangled_boot_fields", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_fields_boot_file()}}, {}, {}});
   out.push_back({"single_file", dlm::IMAGE_MEDIUM_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
-  out.push_back({"one_file_one_dir", dlm::IMAGE_MEDIUM_NOR, 512, {{"abcdefghijkl.app", random_bytes(64, 14)}},
-                 {"res"}, {{"res/abcdefghijkl.bin", random_bytes(32, 15)}}});
+  out.push_back({"one_file_one_dir",
+                 dlm::IMAGE_MEDIUM_NOR,
+                 512,
+                 {{"abcdefghijkl.app", random_bytes(64, 14)}},
+                 {"res"},
+                 {{"res/abcdefghijkl.bin", random_bytes(32, 15)}}});
   out.push_back({"empty_resource_dir", dlm::IMAGE_MEDIUM_SD, 512, {{"x.boot", boot_file(100, 0, 16)}}, {"res"}, {}});
   return out;
 }

@@ -22,8 +22,9 @@ class InspectUpdateFile : public ::testing::Test {
     dlmtest::RunOptions opt;
     opt.cwd = dir_.path();
     opt.env["TMPDIR"] = dir_.path();
-    auto r = dlmtest::run_program(DLM_UFW_MAKE, {"-fi", "QX_PM20.tmp", "-ld", "0x0000", "-rd", "0x0000", "-fo",
-                                                 "QX_PM20.ufw", "-mode", "1", "-ver", "0", "-len", "4096"},
+    auto r = dlmtest::run_program(DLM_UFW_MAKE,
+                                  {"-fi", "QX_PM20.tmp", "-ld", "0x0000", "-rd", "0x0000", "-fo", "QX_PM20.ufw",
+                                   "-mode", "1", "-ver", "0", "-len", "4096"},
                                   opt);
     ASSERT_EQ(r.status, 0) << r.out;
     ufw_ = dlmtest::read_file(dir_ / "QX_PM20.ufw");
