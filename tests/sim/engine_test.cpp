@@ -2,6 +2,7 @@
 // file, driven directly (no socket).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -219,6 +220,32 @@ TEST(SimState, FlashPersistsAcrossEnginesInTheStateDirectory) {
   auto again = started(s);
   EXPECT_EQ(again->chip().flash().data()[0x100], 0x12);
   EXPECT_EQ(again->chip().flash().data()[0x101], 0x34);
+}
+
+TEST(SimState, AStateFileOfAnotherSizeKeepsEveryByteItHad) {
+  const size_t flash = 1u << 18;
+  const struct {
+    const char* name;
+    size_t old_size;
+  } cases[] = {{"shorter file grows erased", 100}, {"longer file keeps its tail", flash + 4096}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dlmtest::ScratchDir dir;
+    dlmtest::write_file(dir / "flash.bin", std::vector<uint8_t>(c.old_size, 0x00));
+    EngineSettings s = loader_settings();
+    s.state_dir = dir.path();
+    {
+      auto e = started(s);
+      ASSERT_EQ(write_disk(*e, 0, {0x00}), 0);
+      EXPECT_EQ(e->finish(), 0);
+    }
+    const std::vector<uint8_t> file = dlmtest::read_file(dir / "flash.bin");
+    ASSERT_EQ(file.size(), std::max(flash, c.old_size));
+    for (size_t i = 0; i < file.size(); ++i) {
+      const uint8_t want = i < c.old_size ? 0x00 : 0xFF;
+      ASSERT_EQ(file[i], want) << "at " << i;
+    }
+  }
 }
 
 TEST(SimState, DumpWritesTheWholeFlash) {
