@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--extract" && i + 1 < argc) {
       extract_dir = argv[++i];
     } else if (arg == "--key" && i + 1 < argc) {
-      dlm::NumberScan n = dlm::scan_hex(argv[++i]);
-      if (!n.ok || n.value > 0xFFFF) {
+      std::string text = argv[++i];
+      dlm::NumberScan n = dlm::scan_hex(text);
+      if (!n.ok || n.used != text.size() || n.value > 0xFFFF) {
         usage();
         return INSPECT_UNRECOGNISED;
       }

@@ -89,8 +89,17 @@ TEST(InspectCli, UnreadableOrUnknownInputExitsTwo) {
     const char* name;
     std::vector<std::string> args;
   } cases[] = {
-      {"missing file", {"nothing.img"}}, {"a directory", {"."}}, {"random bytes", {"noise.bin"}},
-      {"empty file", {"empty.bin"}},     {"no file named", {}},  {"unknown option", {"--frobnicate", "noise.bin"}},
+      // clang-format off
+      {"missing file",     {"nothing.img"}},
+      {"a directory",      {"."}},
+      {"random bytes",     {"noise.bin"}},
+      {"empty file",       {"empty.bin"}},
+      {"no file named",    {}},
+      {"two files",        {"noise.bin", "empty.bin"}},
+      {"unknown option",   {"--frobnicate", "noise.bin"}},
+      {"key not a number", {"--key", "3c5z", "noise.bin"}},
+      {"key too wide",     {"--key", "13c5a", "noise.bin"}},
+      // clang-format on
   };
   for (const Case& c : cases) {
     auto r = inspect(dir, c.args);
