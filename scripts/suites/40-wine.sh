@@ -36,16 +36,18 @@ cross_build() {
 cross_build mingw64
 cross_build mingw32
 
-# The Linux programs to compare with: the native tree's (suite 10 built it),
-# else a tree of their own.
-native_bin=build/bin
-if [ ! -x "$native_bin/dlmtool" ] || [ ! -x "$native_bin/ufw_make" ]; then
-  native_bin=build-wine-native/bin
-  if ! { cmake -S . -B build-wine-native -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-           -DDLM_BUILD_TESTS=OFF -DDLM_BUILD_BENCH=OFF -DDLM_BUILD_SIM=OFF &&
-         cmake --build build-wine-native -j "$(nproc)" --target dlmtool ufw_make; } >/dev/null 2>&1; then
-    fail "native programs to compare with"
-  fi
+# The Linux programs to compare with: those of the native tree (suite 10
+# built it; DLM_WINE_NATIVE_TREE names another), brought up to date, else a
+# tree of their own.
+native_tree=${DLM_WINE_NATIVE_TREE:-build}
+if [ ! -f "$native_tree/build.ninja" ]; then
+  native_tree=build-wine-native
+  cmake -S . -B "$native_tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DDLM_BUILD_TESTS=OFF -DDLM_BUILD_BENCH=OFF -DDLM_BUILD_SIM=OFF >/dev/null 2>&1
+fi
+native_bin=$native_tree/bin
+if ! cmake --build "$native_tree" -j "$(nproc)" --target dlmtool ufw_make >/dev/null 2>&1; then
+  fail "native programs to compare with"
 fi
 
 if [ -x build-mingw64/bin/exit_status.exe ] && [ -x "$native_bin/dlmtool" ]; then
