@@ -129,6 +129,7 @@ unit_program() { wine "$win_bin/$1.exe" </dev/null; }
 check "pass-through record" unit_program pass_through_record_test
 check "pass-through transport on played drives" unit_program windows_transport_test
 check "code page 936 text" unit_program cp936_test
+check "files, directories and statuses" unit_program platform_test
 
 # The maker is looked for beside the program first, then in the working
 # directory: put the test and the stand-in maker side by side.
