@@ -36,6 +36,30 @@ cross_build() {
 cross_build mingw64
 cross_build mingw32
 
+# The programs need nothing beside them: the runtime is linked in, only
+# system DLLs are imported.
+system_dlls_only() {
+  local tree=$1 exe dlls bad=""
+  for exe in dlmtool ufw_make; do
+    [ -f "$tree/bin/$exe.exe" ] || { bad+=" $exe.exe(missing)"; continue; }
+    dlls=$(x86_64-w64-mingw32-objdump -p "$tree/bin/$exe.exe" | awk '/DLL Name:/ {print $3}')
+    for d in $dlls; do
+      case ${d,,} in
+        kernel32.dll | msvcrt.dll | user32.dll | shell32.dll | advapi32.dll) ;;
+        *) bad+=" $exe.exe:$d" ;;
+      esac
+    done
+  done
+  if [ -n "$bad" ]; then
+    echo "imports beyond the system DLLs:$bad"
+    fail "$tree programs import only system DLLs"
+  else
+    pass "$tree programs import only system DLLs"
+  fi
+}
+system_dlls_only build-mingw64
+system_dlls_only build-mingw32
+
 # The Linux programs to compare with: those of the native tree (suite 10
 # built it; DLM_WINE_NATIVE_TREE names another), brought up to date, else a
 # tree of their own.
