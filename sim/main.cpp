@@ -13,6 +13,9 @@
 #include "sim_engine.h"
 #include "sim_options.h"
 #include "socket_server.h"
+#if defined(__linux__)
+#include "usb/ffs_function.h"
+#endif
 
 namespace {
 
@@ -73,6 +76,18 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   dlmsim::SimEngine engine(options.engine);
+  if (!options.ffs_dir.empty()) {
+#if defined(__linux__)
+    if (engine.start(error) != 0 || dlmsim::serve_ffs(engine, options.ffs_dir, wake[0], error) != 0) {
+      std::fprintf(stderr, "dlmsim: %s\n", error.c_str());
+      return 1;
+    }
+    return engine.finish();
+#else
+    std::fprintf(stderr, "dlmsim: --ffs needs Linux\n");
+    return 1;
+#endif
+  }
   dlmsim::SocketServer server(engine);
   // Bind first: whoever started dlmsim waits for the socket, and a connection
   // made while the flash is being opened simply queues.

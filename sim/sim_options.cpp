@@ -22,7 +22,9 @@ const char* const SIM_USAGE =
     "  --fault KIND@WHICH:EFFECT   inject a fault (repeatable; see sim/PROTOCOL.md)\n"
     "  --trace FILE           JSON-lines trace of every command\n"
     "  --dump FILE            write the flash to FILE at exit\n"
-    "  --link-model LAT,BW    modelled clock, e.g. 1ms,30MB/s\n";
+    "  --link-model LAT,BW    modelled clock, e.g. 1ms,30MB/s\n"
+    "  --ffs DIR              serve the chip as a USB disk through the functionfs\n"
+    "                         mounted at DIR (Linux; instead of --socket)\n";
 
 namespace {
 
@@ -82,7 +84,8 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
     }
     const bool takes_value = a == "--socket" || a == "--family" || a == "--decoy-usb" || a == "--decoy-sata" ||
                              a == "--medium" || a == "--flash-id" || a == "--transfer-size" || a == "--state" ||
-                             a == "--fault" || a == "--trace" || a == "--dump" || a == "--link-model";
+                             a == "--fault" || a == "--trace" || a == "--dump" || a == "--link-model" ||
+                             a == "--ffs";
     if (takes_value && i + 1 >= args.size()) {
       error = a + " needs a value";
       return 1;
@@ -138,6 +141,8 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
       options.engine.dump_file = value;
     } else if (a == "--link-model") {
       if (parse_link_model(value, options.engine.link, error) != 0) return 1;
+    } else if (a == "--ffs") {
+      options.ffs_dir = value;
     } else if (!a.empty() && a[0] == '-') {
       error = "unknown option " + a;
       return 1;
@@ -145,7 +150,7 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
       positional.push_back(a);
     }
   }
-  if (options.socket_path.empty()) {
+  if (options.socket_path.empty() && (options.ffs_dir.empty() || options.action != SimAction::serve)) {
     error = "--socket PATH is required";
     return 1;
   }

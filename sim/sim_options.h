@@ -14,6 +14,7 @@ struct SimOptions {
   SimAction action = SimAction::serve;
   std::string socket_path;
   std::string dump_request_file;  // dlmsim dump --socket PATH FILE
+  std::string ffs_dir;            // serve on USB through the functionfs mounted here
   EngineSettings engine;
 };
 
