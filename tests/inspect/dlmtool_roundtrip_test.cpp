@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 
 #include "inspect/built_image.h"
+#include "support/sim_fixture.h"
 
 namespace {
 
@@ -17,8 +19,9 @@ struct DlmtoolRun {
   std::vector<inspecttest::InputFile> files;  // written into the working directory
   std::vector<std::string> args;              // after the configuration file name
   int dlmtool_status;
-  std::vector<std::string> inputs;  // paths to compare with the extracted files
-  bool update_file = false;         // the run also leaves QX_PM20.ufw
+  std::vector<std::string> inputs;   // paths to compare with the extracted files
+  bool update_file = false;          // the run also leaves QX_PM20.ufw
+  const char* sim_medium = nullptr;  // run against dlmsim with this medium
 };
 
 std::vector<DlmtoolRun> runs() {
@@ -62,6 +65,17 @@ std::vector<DlmtoolRun> runs() {
        4,
        {"boot.boot", "sdram.apu", "res/a.txt", "res/b.app", "res.res"},
        true},
+      // An SD image needs a chip that reports an SD card.
+      {"sd_card_via_dlmsim",
+       true,
+       generated,
+       {"-dev", "zk40", "-tosd", "-f", "u.boot", "main.app", "sdram.apu", "boot.boot", "-resource", "res", "pics",
+        "512"},
+       0,
+       {"u.boot", "main.app", "sdram.apu", "boot.boot", "res/a.txt", "res/font.bin", "pics/anim.app", "res.res",
+        "pics.res"},
+       false,
+       "sd"},
   };
 }
 
@@ -86,8 +100,19 @@ TEST_P(InspectDlmtool, ImageInspectsCleanAndExtractsEveryInput) {
 
   dlmtest::RunOptions opt;
   opt.cwd = dir.path();
-  opt.env["TMPDIR"] = tmp;
   opt.unset_env = {"DLMSIM_SOCKET"};
+  std::unique_ptr<dlmtest::SimProcess> sim;
+  if (run.sim_medium) {
+#ifdef DLM_DLMSIM
+    sim = std::make_unique<dlmtest::SimProcess>(dir.path(), std::vector<std::string>{"--medium", run.sim_medium});
+    ASSERT_TRUE(sim->started()) << sim->log();
+    opt.env = sim->env();
+    opt.unset_env.clear();
+#else
+    GTEST_SKIP() << "dlmsim is not built";
+#endif
+  }
+  opt.env["TMPDIR"] = tmp;
   std::vector<std::string> args = {"dlm_tools.cfg"};
   args.insert(args.end(), run.args.begin(), run.args.end());
   auto made = dlmtest::run_program(DLM_DLMTOOL, args, opt);
@@ -97,6 +122,9 @@ TEST_P(InspectDlmtool, ImageInspectsCleanAndExtractsEveryInput) {
   auto r = dlmtest::run_program(DLM_DLMINSPECT, {"qx_dlm.bin", "--extract", "out"}, opt);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("\nresult: clean\n"), std::string::npos) << r.out;
+  const bool sd = run.sim_medium && std::string(run.sim_medium) == "sd";
+  EXPECT_NE(r.out.find(sd ? "\nmedium                  sd card\n" : "\nmedium                  spi flash"),
+            std::string::npos);
   for (const std::string& path : run.inputs) {
     ASSERT_TRUE(fs::exists(dir / "out/" + path)) << path << " not extracted";
     EXPECT_TRUE(dlmtest::read_file(dir / "out/" + path) == dlmtest::read_file(dir / path)) << path << " differs";
