@@ -38,6 +38,16 @@ std::vector<uint8_t> tangled_fields_boot_file() {
   return d;
 }
 
+// Enough files for a zone table that crosses the first 512 bytes.
+std::vector<inspecttest::InputFile> many_files(uint32_t seed) {
+  std::vector<inspecttest::InputFile> out;
+  for (uint32_t i = 0; i < 20; ++i) {
+    std::string name = "f" + std::to_string(i) + (i % 3 == 0 ? ".app" : i % 3 == 1 ? ".apu" : ".bin");
+    out.push_back({name, random_bytes(100 + 37 * i, seed + i)});
+  }
+  return out;
+}
+
 std::vector<ImageSpec> specs() {
   auto code = [](uint32_t seed) {
     return std::vector<inspecttest::InputFile>{
@@ -67,6 +77,8 @@ std::vector<ImageSpec> specs() {
   out.push_back({"sd_block_3", dlm::IMAGE_MEDIUM_SD, 3, code(19), {"res"}, {{"res/q.app", random_bytes(77, 20)}}, 3});
   out.push_back({"tangled_boot_table", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_boot_file()}}, {}, {}});
   out.push_back({"tangled_boot_fields", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_fields_boot_file()}}, {}, {}});
+  out.push_back({"nor_twenty_zones", dlm::IMAGE_MEDIUM_NOR, 512, many_files(30), {}, {}});
+  out.push_back({"sd_twenty_zones", dlm::IMAGE_MEDIUM_SD, 512, many_files(60), {}, {}});
   out.push_back({"single_file", dlm::IMAGE_MEDIUM_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
   out.push_back({"one_file_one_dir",
                  dlm::IMAGE_MEDIUM_NOR,
