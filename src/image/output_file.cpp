@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
+#include <system_error>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace dlm {
 namespace {
@@ -13,13 +17,24 @@ const uint8_t* erased_bytes() {
 }
 }  // namespace
 
-OutputFile::~OutputFile() {
-  if (file_) std::fclose(file_);
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() {
+  if (!file_) return;
+  std::fclose(file_);
+  file_ = nullptr;
+  plat::delete_file(temp_);
 }
 
 bool OutputFile::create(const std::string& path) {
-  if (file_) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "w+b");
+  discard();
+  // The file could never be renamed over a directory: fail now, as a
+  // direct create would.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return false;
+  path_ = path;
+  temp_ = path + ".part";
+  file_ = std::fopen(temp_.c_str(), "w+b");
   size_ = 0;
   return file_ != nullptr;
 }
@@ -49,9 +64,11 @@ bool OutputFile::write_at(uint64_t offset, const uint8_t* data, size_t len) {
 
 bool OutputFile::close() {
   if (!file_) return false;
-  const bool ok = std::fclose(file_) == 0;
+  const bool written = std::fclose(file_) == 0;
   file_ = nullptr;
-  return ok;
+  if (written && plat::rename_file(temp_, path_)) return true;
+  plat::delete_file(temp_);
+  return false;
 }
 
 }  // namespace dlm

@@ -23,6 +23,10 @@ bool copy_file(const std::string& from, const std::string& to);
 // Deletes a file; false when it did not exist or could not be removed.
 bool delete_file(const std::string& path);
 
+// Renames from to to, replacing an existing file in one step, so a reader of
+// to sees either the old file or the whole new one. False on failure.
+bool rename_file(const std::string& from, const std::string& to);
+
 bool file_exists(const std::string& path);
 
 // Flushes standard output and ends the process. POSIX statuses are 8 bits:

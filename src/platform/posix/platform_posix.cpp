@@ -96,6 +96,10 @@ bool copy_file(const std::string& from, const std::string& to) {
 
 bool delete_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool rename_file(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool file_exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
