@@ -251,6 +251,15 @@ void build_flash_image(RunState& run) {
   run.image_built = true;
 }
 
+// Copies the image under a temporary name and renames it into place, so an
+// interrupted copy never leaves a partial image under the real name.
+bool copy_image(const std::string& from, const std::string& to) {
+  const std::string part = to + ".part";
+  if (plat::copy_file(from, part) && plat::rename_file(part, to)) return true;
+  plat::delete_file(part);
+  return false;
+}
+
 // Copies the image next to the user; an offline run without an update file
 // ends here.
 void write_image_copies(RunState& run) {
@@ -259,7 +268,7 @@ void write_image_copies(RunState& run) {
   if (run.offline) {
     plat::delete_file(IMAGE_COPY_NAME);
     plat::delete_file(NO_DLM_FILE_NAME);
-    if (!plat::copy_file(image_path, run.output_name)) {
+    if (!copy_image(image_path, run.output_name)) {
       std::printf("make %s image fail\n", medium);
       REPORT_AND_EXIT(DLM_ERR_COPY_FILE);
     }
@@ -270,7 +279,7 @@ void write_image_copies(RunState& run) {
   }
 
   plat::delete_file(IMAGE_COPY_NAME);
-  if (plat::copy_file(image_path, IMAGE_COPY_NAME))
+  if (copy_image(image_path, IMAGE_COPY_NAME))
     std::printf("make %s image ok\n", medium);
   else
     std::printf("make %s image fail\n", medium);
