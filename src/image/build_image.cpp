@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "common/bytes.h"
@@ -106,7 +108,8 @@ void ImageBuilder::seal_header_area(uint16_t seal_key, uint8_t* area, size_t are
   // Entries are scrambled one by one before the table checksum is taken; on
   // SD they stay plain here and the whole area is scrambled at the end.
   const size_t n = table.size() / ZONE_ENTRY_SIZE;
-  std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
+  // A package of an empty directory has no table (and no table storage).
+  if (!table.empty()) std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
   if (medium != IMAGE_MEDIUM_SD)
     for (size_t i = 0; i < n; ++i) scramble(seal_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
 
@@ -149,6 +152,13 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
     } else if (listed == END_ZONE_NAME) {
       content.clear();
     } else {
+      // A file that cannot end below 4 GiB is refused before it is read.
+      std::error_code ec;
+      const uint64_t size = std::filesystem::file_size(listed, ec);
+      if (!ec && up(end, block) + size > UINT32_MAX) {
+        std::printf("image too large for its 32-bit offsets at %s\n", listed.c_str());
+        return DLM_ERR_DISK_SPACE;
+      }
       content.clear();
       if (!append_whole_file(listed, content)) return DLM_ERR_OPEN_FILE_FAIL;
     }

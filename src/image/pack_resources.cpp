@@ -63,6 +63,13 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
 
   for (size_t i = 0; i < n; ++i) {
     const uint64_t start = up(package.size(), block);
+    // A file that cannot end below 4 GiB is refused before it is read.
+    std::error_code size_ec;
+    const uint64_t size = std::filesystem::file_size(paths[i], size_ec);
+    if (!size_ec && start + size > UINT32_MAX) {
+      std::printf("resource package too large for its 32-bit offsets at %s\n", paths[i].c_str());
+      return DLM_ERR_DISK_SPACE;
+    }
     package.resize(static_cast<size_t>(start), 0xFF);
     if (!append_whole_file(paths[i], package)) return DLM_ERR_OPEN_FILE_FAIL;
     uint8_t* content = package.data() + start;
