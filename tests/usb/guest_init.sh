@@ -6,7 +6,9 @@
 #   USB-GUEST-RESULT: <passed> passed, <failed> failed
 # Kernel command line: usbtest.break=STEP makes that step fail on purpose, to
 # show the host notices; usbtest.steps=A,B runs only those steps;
-# usbtest.verbose=1 prints every log at the end.
+# usbtest.verbose=1 prints every log at the end. The fault case counts on
+# being the session's first flash write, so a selection that writes flash
+# includes fault_job.
 /bin/busybox --install -s /bin
 export PATH=/usr/bin:/bin
 mount -t proc proc /proc

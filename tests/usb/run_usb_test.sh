@@ -95,10 +95,12 @@ append="console=ttyS0 quiet panic=-1"
 [ -n "${USB_TEST_STEPS:-}" ] && append="$append usbtest.steps=$USB_TEST_STEPS"
 [ -n "${USB_TEST_VERBOSE:-}" ] && append="$append usbtest.verbose=1"
 log=$work/guest.log
+started=$(date +%s)
 timeout 240 qemu-system-x86_64 -accel tcg -cpu max -m 512 -smp 1 -nodefaults -nic none -display none \
   -serial stdio -no-reboot -kernel "$vmlinuz" -initrd "$work/initramfs.gz" -append "$append" \
   < /dev/null > "$log" 2>&1
 qemu_status=$?
+echo "usb: the guest ran $(( $(date +%s) - started )) s from boot to power-off"
 tr -d '\r' < "$log" | grep -E '^(PASS|FAIL|    |FIGURE|chip disk|USB-GUEST-RESULT|insmod|dlmsim|the gadget)' 
 
 verdict=$(tr -d '\r' < "$log" | grep -E '^USB-GUEST-RESULT: [0-9]+ passed, [0-9]+ failed$' | tail -1)
