@@ -44,7 +44,7 @@ struct InputFile {
   std::vector<uint8_t> bytes;
 };
 
-struct ImageSpec {
+struct ImageRecipe {
   const char* name;
   int medium;
   uint32_t block;
@@ -58,21 +58,21 @@ struct ImageSpec {
 // Writes the inputs into dir, packs the resource directories and builds the
 // image as the driver does: cmd_zone after the second entry, "__zone2.zon"
 // last. Returns the image bytes (empty when the build failed).
-inline std::vector<uint8_t> build_image(const dlmtest::ScratchDir& dir, const ImageSpec& spec) {
-  for (const auto& f : spec.code_files) dlmtest::write_file(dir / f.path, f.bytes);
-  for (const auto& r : spec.resource_dirs) std::filesystem::create_directories(dir / r);
-  for (const auto& f : spec.resource_files) dlmtest::write_file(dir / f.path, f.bytes);
+inline std::vector<uint8_t> build_image(const dlmtest::ScratchDir& dir, const ImageRecipe& recipe) {
+  for (const auto& f : recipe.code_files) dlmtest::write_file(dir / f.path, f.bytes);
+  for (const auto& r : recipe.resource_dirs) std::filesystem::create_directories(dir / r);
+  for (const auto& f : recipe.resource_files) dlmtest::write_file(dir / f.path, f.bytes);
 
   dlm::g_chip_config.fill(0);
   dlm::g_chip_config.sys_clk = 240000000;
-  dlm::g_chip_config.sdram_mode_word = spec.ddr2 ? 1 : 0;
+  dlm::g_chip_config.sdram_mode_word = recipe.ddr2 ? 1 : 0;
   dlm::g_chip_config.interface_word = 0x12345;
   dlm::ImageBuilder b;
   b.temp_dir = dir.path() + "/";
-  b.medium = spec.medium;
-  for (const auto& f : spec.code_files) b.files.push_back(dir / f.path);
-  for (const auto& r : spec.resource_dirs) {
-    if (b.pack_resources(dlm::IMAGE_KEY, dir / r, spec.resource_block) != 0) return {};
+  b.medium = recipe.medium;
+  for (const auto& f : recipe.code_files) b.files.push_back(dir / f.path);
+  for (const auto& r : recipe.resource_dirs) {
+    if (b.pack_resources(dlm::IMAGE_KEY, dir / r, recipe.resource_block) != 0) return {};
     b.files.push_back(dir / r + ".res");
   }
   if (b.files.size() >= 2)
@@ -80,7 +80,7 @@ inline std::vector<uint8_t> build_image(const dlmtest::ScratchDir& dir, const Im
   else
     b.files.push_back("cmd_zone");
   b.files.push_back("__zone2.zon");
-  if (b.build_image(dlm::IMAGE_KEY, "zImag.img", spec.block) != 0) return {};
+  if (b.build_image(dlm::IMAGE_KEY, "zImag.img", recipe.block) != 0) return {};
   return dlmtest::read_file(dir / "zImag.img");
 }
 

@@ -25,7 +25,7 @@ std::string last_line(const std::string& text) {
   return text.substr(begin == std::string::npos ? 0 : begin + 1, end - (begin == std::string::npos ? 0 : begin + 1));
 }
 
-inspecttest::ImageSpec spec() {
+inspecttest::ImageRecipe recipe() {
   return {"cli",   dlm::IMAGE_MEDIUM_NOR,
           512,     {{"u.boot", inspecttest::boot_file(900, 2, 1)}, {"sdram.apu", random_bytes(5000, 2)}},
           {"res"}, {{"res/a.bin", random_bytes(100, 3)}, {"res/b.app", random_bytes(700, 4)}}};
@@ -33,7 +33,7 @@ inspecttest::ImageSpec spec() {
 
 TEST(InspectCli, CleanImageExitsZeroAndExtractsEveryInput) {
   dlmtest::ScratchDir dir;
-  auto s = spec();
+  auto s = recipe();
   auto image = inspecttest::build_image(dir, s);
   ASSERT_FALSE(image.empty());
   dlmtest::write_file(dir / "qx_dlm.bin", image);
@@ -49,7 +49,7 @@ TEST(InspectCli, CleanImageExitsZeroAndExtractsEveryInput) {
 
 TEST(InspectCli, FailedCheckExitsOneAndNamesTheField) {
   dlmtest::ScratchDir dir;
-  auto image = inspecttest::build_image(dir, spec());
+  auto image = inspecttest::build_image(dir, recipe());
   ASSERT_FALSE(image.empty());
   image.at(1536 + 40) ^= 0x01;  // inside sdram.apu
   dlmtest::write_file(dir / "zImag.img", image);

@@ -14,7 +14,7 @@ using dlm::inspect::INSPECT_FAILED;
 using inspecttest::random_bytes;
 
 // A small image: a boot file, a code file, an app file and one package.
-inspecttest::ImageSpec small_spec(int medium) {
+inspecttest::ImageRecipe small_recipe(int medium) {
   return {"small",
           medium,
           512,
@@ -42,7 +42,7 @@ Inspected inspect(const std::vector<uint8_t>& bytes) {
 class InspectCorruption : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    image_ = inspecttest::build_image(dir_, small_spec(GetParam()));
+    image_ = inspecttest::build_image(dir_, small_recipe(GetParam()));
     ASSERT_FALSE(image_.empty());
     ASSERT_EQ(inspect(image_).result, INSPECT_CLEAN);
   }
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(Media, InspectCorruption, ::testing::Values(dlm::IMAGE_
 // its end.
 TEST(InspectTruncation, EveryLengthIsRefusedOrFailed) {
   dlmtest::ScratchDir dir;
-  std::vector<uint8_t> image = inspecttest::build_image(dir, small_spec(dlm::IMAGE_MEDIUM_NOR));
+  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::IMAGE_MEDIUM_NOR));
   ASSERT_FALSE(image.empty());
   for (size_t len = 0; len < image.size(); ++len) {
     std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<ptrdiff_t>(len));
@@ -135,7 +135,7 @@ namespace {
 // With the generated zones' entries damaged, only the name says "image".
 TEST(InspectRecognition, DamagedTableLeavesTheNameToDecide) {
   dlmtest::ScratchDir dir;
-  std::vector<uint8_t> image = inspecttest::build_image(dir, small_spec(dlm::IMAGE_MEDIUM_NOR));
+  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::IMAGE_MEDIUM_NOR));
   ASSERT_FALSE(image.empty());
   for (size_t entry : {2u, 5u}) {         // cmd_zone, __zone2.zon
     image[32 + 32 * entry] ^= 0x07;       // type

@@ -11,7 +11,7 @@ namespace {
 
 using dlm::inspect::INSPECT_CLEAN;
 using inspecttest::boot_file;
-using inspecttest::ImageSpec;
+using inspecttest::ImageRecipe;
 using inspecttest::random_bytes;
 
 // A boot table whose first region covers bytes of the table itself: entry 1's
@@ -48,7 +48,7 @@ std::vector<inspecttest::InputFile> many_files(uint32_t seed) {
   return out;
 }
 
-std::vector<ImageSpec> specs() {
+std::vector<ImageRecipe> recipes() {
   auto code = [](uint32_t seed) {
     return std::vector<inspecttest::InputFile>{
         {"u.boot", boot_file(2000, 3, seed)},       {"sdram.apu", random_bytes(16 + 32768 + 1000, seed + 1)},
@@ -65,7 +65,7 @@ std::vector<ImageSpec> specs() {
         {"pics/anim.app", random_bytes(1300, seed + 3)},
     };
   };
-  std::vector<ImageSpec> out;
+  std::vector<ImageRecipe> out;
   out.push_back({"nor_code_only", dlm::IMAGE_MEDIUM_NOR, 512, code(1), {}, {}});
   out.push_back({"nand_with_resources", dlm::IMAGE_MEDIUM_NAND, 512, code(2), {"pics", "res"}, res(3)});
   out.push_back({"nor_block_4096_res_4096", dlm::IMAGE_MEDIUM_NOR, 4096, code(4), {"res", "pics"}, res(5), 4096});
@@ -93,17 +93,17 @@ std::vector<ImageSpec> specs() {
 }  // namespace
 
 namespace inspecttest {
-void PrintTo(const ImageSpec& spec, std::ostream* os) { *os << spec.name; }
+void PrintTo(const ImageRecipe& recipe, std::ostream* os) { *os << recipe.name; }
 }  // namespace inspecttest
 
 namespace {
 
-class InspectRoundTrip : public ::testing::TestWithParam<ImageSpec> {};
+class InspectRoundTrip : public ::testing::TestWithParam<ImageRecipe> {};
 
 TEST_P(InspectRoundTrip, InspectsCleanAndExtractsEveryInput) {
-  const ImageSpec& spec = GetParam();
+  const ImageRecipe& recipe = GetParam();
   dlmtest::ScratchDir dir;
-  std::vector<uint8_t> image = inspecttest::build_image(dir, spec);
+  std::vector<uint8_t> image = inspecttest::build_image(dir, recipe);
   ASSERT_FALSE(image.empty()) << "the builder failed";
 
   dlm::inspect::Options options;
@@ -121,20 +121,20 @@ TEST_P(InspectRoundTrip, InspectsCleanAndExtractsEveryInput) {
     ASSERT_NE(it, extracted.end()) << path << " was not extracted";
     EXPECT_TRUE(it->second == want) << path << " differs";
   };
-  for (const auto& f : spec.code_files) expect_file(f.path, f.bytes);
-  for (const auto& f : spec.resource_files) expect_file(f.path, f.bytes);
-  for (const auto& r : spec.resource_dirs) expect_file(r + ".res", dlmtest::read_file(dir / r + ".res"));
+  for (const auto& f : recipe.code_files) expect_file(f.path, f.bytes);
+  for (const auto& f : recipe.resource_files) expect_file(f.path, f.bytes);
+  for (const auto& r : recipe.resource_dirs) expect_file(r + ".res", dlmtest::read_file(dir / r + ".res"));
   std::vector<uint8_t> blank_cmd = {};
   EXPECT_EQ(extracted.at("cmd_zone").size(), 8192u);
   EXPECT_TRUE(extracted.at("__zone2.zon").empty());
 
   // The medium is told by the scrambling alone.
-  bool sd = spec.medium == dlm::IMAGE_MEDIUM_SD;
+  bool sd = recipe.medium == dlm::IMAGE_MEDIUM_SD;
   std::string text = dlm::inspect::render_text(report.root);
   EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, InspectRoundTrip, ::testing::ValuesIn(specs()),
+INSTANTIATE_TEST_SUITE_P(Images, InspectRoundTrip, ::testing::ValuesIn(recipes()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A package on its own, as pack_resources leaves it next to its directory.
