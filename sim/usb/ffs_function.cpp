@@ -83,9 +83,16 @@ struct FfsState {
   bool log = std::getenv("DLMSIM_FFS_LOG") != nullptr;
 };
 
+// Functionfs stalls a request when the answer goes the wrong way: a read for
+// a request that wants data, a write for one that does not. Failing with
+// EL2HLT is that stall.
+void stall(int ep0, bool to_host) {
+  const ssize_t n = to_host ? ::read(ep0, nullptr, 0) : ::write(ep0, nullptr, 0);
+  if (n < 0 && errno != EL2HLT) std::perror("dlmsim: ep0 stall");
+}
+
 // ep0: the function's life (bind, enable, disable) and the two class requests
-// of the bulk-only transport. Any other request is stalled, which functionfs
-// does when the answer goes the wrong way.
+// of the bulk-only transport. Any other request is stalled.
 void serve_ep0(std::shared_ptr<FfsState> state) {
   uint8_t events[EVENT_SIZE * 4];
   while (!state->stop) {
@@ -113,14 +120,8 @@ void serve_ep0(std::shared_ptr<FfsState> state) {
         // Nothing is half-done between wrappers here, so the reset only needs
         // its status stage.
         if (::read(state->ep0, nullptr, 0) < 0) std::perror("dlmsim: ep0 reset");
-      } else if (to_host) {
-        if (::read(state->ep0, nullptr, 0) < 0 && errno != EL2HLT) {
-          // Stalled, as meant.
-        }
       } else {
-        if (::write(state->ep0, nullptr, 0) < 0 && errno != EL2HLT) {
-          // Stalled, as meant.
-        }
+        stall(state->ep0, to_host);
       }
     }
   }
