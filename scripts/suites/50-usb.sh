@@ -13,23 +13,22 @@ if ! ensure_packages "${BUILD_PACKAGES[@]}" qemu-system-x86 busybox-static cpio 
   exit 1
 fi
 
-# The programs: the native tree's when suite 10 built them, else a tree of
-# their own.
+# The programs: brought up to date in the native tree when suite 10
+# configured it (or in USB_BUILD_DIR), else built in a tree of their own.
 targets=(dlmtool dlmsim usb_guest_link_test usb_guest_figures)
-build=build
-for t in "${targets[@]}"; do [ -x "$build/bin/$t" ] || build=build-usb-suite; done
-if [ "$build" != build ]; then
-  build_log=$(mktemp)
-  if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLM_BUILD_BENCH=OFF &&
-         cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"; } > "$build_log" 2>&1; then
-    tail -30 "$build_log"
-    rm -f "$build_log"
-    echo "usb: the programs did not build"
-    record_counts "$results" 50-usb 0 1
-    exit 1
-  fi
+build=${USB_BUILD_DIR:-build}
+[ -f "$build/CMakeCache.txt" ] || build=build-usb-suite
+build_log=$(mktemp)
+if ! { { [ -f "$build/CMakeCache.txt" ] ||
+         cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDLM_BUILD_BENCH=OFF; } &&
+       cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"; } > "$build_log" 2>&1; then
+  tail -30 "$build_log"
   rm -f "$build_log"
+  echo "usb: the programs did not build"
+  record_counts "$results" 50-usb 0 1
+  exit 1
 fi
+rm -f "$build_log"
 
 log=$(mktemp)
 bash tests/usb/run_usb_test.sh "$build" | tee "$log"

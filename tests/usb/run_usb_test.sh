@@ -52,7 +52,7 @@ depmod -b "$root" "$version" || exit 1
 rd=$work/root
 rm -rf "$rd"
 mkdir -p "$rd"/{bin,usr/bin,lib/modules,data/project,proc,sys,dev,tmp}
-cp /bin/busybox "$rd/bin/busybox"
+cp "$(command -v busybox)" "$rd/bin/busybox"
 cp "$here/guest_init.sh" "$rd/init"
 chmod 755 "$rd/init"
 
@@ -72,7 +72,7 @@ done
 # Programs with the shared libraries they load.
 copy_program() {
   cp "$1" "$rd/usr/bin/" || return 1
-  ldd "$1" | awk '/=> \// { print $3 } /^\s*\/lib/ { print $1 }' | while read -r lib; do
+  ldd "$1" | awk '/=> \// { print $3 } /^[ \t]*\// { print $1 }' | while read -r lib; do
     mkdir -p "$rd$(dirname "$lib")"
     cp -L "$lib" "$rd$lib"
   done
