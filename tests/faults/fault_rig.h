@@ -1,0 +1,118 @@
+// A small project, its own temporary directory and a simulated chip whose
+// flash lives in a state directory, so it outlasts each dlmsim. Every run
+// starts a fresh dlmsim on that flash (the chip was unplugged and plugged in
+// again) with the fault rules of that run only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/sim_fixture.h"
+
+namespace faulttest {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes pattern(size_t n, uint32_t seed) {
+  Bytes b(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : b) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<uint8_t>(x >> 16);
+  }
+  return b;
+}
+
+struct Outcome {
+  dlmtest::RunResult r;
+  std::vector<dlmtest::SimTraceLine> trace;
+  std::string sim_log;
+  int sim_status = -1;
+
+  size_t count(const std::string& kind) const {
+    size_t n = 0;
+    for (const auto& l : trace) n += l.kind == kind;
+    return n;
+  }
+};
+
+class FaultRig {
+ public:
+  FaultRig() {
+    for (const std::string& d : {work_, tmp_, state_}) fs::create_directory(d);
+    const std::string examples = std::string(DLM_SOURCE_DIR) + "/examples/";
+    for (const char* f : {"dlm_tools.cfg", "zk40loader.bin"}) fs::copy_file(examples + f, work(f));
+    // An image of four 64 KiB blocks: a plain first file, the code file and
+    // a resource package of two files.
+    fs::create_directory(work("res"));
+    dlmtest::write_file(work("first.bin"), pattern(3000, 1));
+    dlmtest::write_file(work("sdram.apu"), pattern(140000, 2));
+    dlmtest::write_file(work("res/a.bin"), pattern(50000, 3));
+    dlmtest::write_file(work("res/b.bin"), pattern(20000, 4));
+  }
+
+  std::string work(const std::string& name) const { return work_ + "/" + name; }
+  std::string flash_path() const { return state_ + "/flash.bin"; }
+
+  // One dlmtool run against a fresh dlmsim on the persistent flash.
+  Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& sim_args = {}) {
+    const std::string trace = root_ / ("trace" + std::to_string(++runs_) + ".jsonl");
+    std::vector<std::string> all = {"--state", state_, "--trace", trace};
+    all.insert(all.end(), sim_args.begin(), sim_args.end());
+    Outcome o;
+    dlmtest::SimProcess sim(root_.path(), all);
+    if (!sim.started()) {
+      ADD_FAILURE() << "dlmsim did not start: " << sim.log();
+      return o;
+    }
+    dlmtest::RunOptions opt;
+    opt.cwd = work_;
+    opt.env = sim.env();
+    opt.env["TMPDIR"] = tmp_;
+    o.r = dlmtest::run_program(DLM_DLMTOOL, args, opt);
+    o.sim_status = sim.stop();
+    o.sim_log = sim.log();
+    o.trace = dlmtest::read_sim_trace(trace);
+    return o;
+  }
+
+  // The image the last run built ("qx_dlm.bin").
+  Bytes image() const { return dlmtest::read_file(work("qx_dlm.bin")); }
+  // True when the chip's flash starts with that image.
+  bool flash_holds_image() const {
+    const Bytes img = image();
+    const Bytes flash = dlmtest::read_file(flash_path());
+    return !img.empty() && flash.size() >= img.size() && std::equal(img.begin(), img.end(), flash.begin());
+  }
+
+ private:
+  dlmtest::ScratchDir root_;
+  std::string work_ = root_ / "work";
+  std::string tmp_ = root_ / "tmp";
+  std::string state_ = root_ / "state";
+  int runs_ = 0;
+};
+
+// The write job of the matrix.
+inline const std::vector<std::string> kWriteJob = {"dlm_tools.cfg", "-dev", "zk40", "-tonorflash", "-f", "first.bin",
+                                                  "sdram.apu", "-resource", "res", "512", "-reboot"};
+
+// The code of the report line that ended a run ("down err @ line N : CODE"),
+// or -1 when there is none.
+inline long reported_code(const std::string& out) {
+  static const std::regex line(R"(down err @ line [0-9]+ : (-?[0-9]+))");
+  std::smatch m;
+  long code = -1;
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it)
+    code = std::stol((*it)[1]);
+  return code;
+}
+
+}  // namespace faulttest
