@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/run_program.h"
+#include "support/sim_fixture.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ class Startup : public ::testing::Test {
   dlmtest::RunResult run(const std::vector<std::string>& args) {
     dlmtest::RunOptions o = dlmtest::in_dir(dir.path());
     o.env["TMPDIR"] = dir / "tmp";
-    o.unset_env.push_back("DLMSIM_SOCKET");  // no chip
+    o.env["DLMSIM_SOCKET"] = sim.env().at("DLMSIM_SOCKET");  // a simulator with no chip
     return dlmtest::run_program(DLM_DLMTOOL, args, o);
   }
 
@@ -37,6 +38,8 @@ class Startup : public ::testing::Test {
   std::string flash_cfg() const { return dir / "res/flash_cfg.bin"; }
 
   dlmtest::ScratchDir dir;
+  // Drive discovery asks this simulator, never the machine's own disks.
+  dlmtest::SimProcess sim{dir.path(), {"--no-chip"}};
   std::string example;
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/sim_fixture.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ class OfflineRun : public ::testing::Test {
     dlmtest::RunOptions opt;
     opt.cwd = work_dir;
     opt.env["TMPDIR"] = tmp_dir;
+    opt.env["DLMSIM_SOCKET"] = sim.env().at("DLMSIM_SOCKET");
     std::vector<std::string> full = {"dlm_tools.cfg"};
     full.insert(full.end(), args.begin(), args.end());
     return dlmtest::run_program(DLM_DLMTOOL, full, opt);
@@ -116,6 +118,8 @@ class OfflineRun : public ::testing::Test {
   dlmtest::ScratchDir scratch;
   const std::string work_dir = scratch / "work";
   const std::string tmp_dir = scratch / "tmp";
+  // Drive discovery asks this simulator, never the machine's own disks.
+  dlmtest::SimProcess sim{scratch.path(), {"--no-chip"}};
 };
 
 TEST_F(OfflineRun, BuildsTheImageAndThePackage) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/sim_fixture.h"
 #include "ufwmake/expected_ufw.h"
 
 namespace {
@@ -66,7 +67,7 @@ class JobDir {
     opt.cwd = work_;
     opt.env["TMPDIR"] = tmp_;
     opt.env["PATH"] = (extra_path.empty() ? "" : extra_path + ":") + "/usr/bin:/bin";
-    opt.unset_env = {"DLMSIM_SOCKET"};
+    opt.env["DLMSIM_SOCKET"] = sim_.env().at("DLMSIM_SOCKET");
     return dlmtest::run_program(program, args, opt);
   }
 
@@ -81,6 +82,8 @@ class JobDir {
 
  private:
   ScratchDir root_;
+  // Drive discovery asks this simulator, never the machine's own disks.
+  dlmtest::SimProcess sim_{root_.path(), {"--no-chip"}};
   std::string work_, tmp_;
 };
 
