@@ -5,9 +5,9 @@
 namespace dlm {
 namespace {
 
-// Slicing-by-8: table[k][b] is the CRC contribution of byte b followed by k zero bytes.
+// Slicing-by-16: table[k][b] is the CRC contribution of byte b followed by k zero bytes.
 struct SlicingTables {
-  std::array<std::array<uint16_t, 256>, 8> t{};
+  std::array<std::array<uint16_t, 256>, 16> t{};
   constexpr SlicingTables() {
     for (unsigned b = 0; b < 256; ++b) {
       uint16_t crc = static_cast<uint16_t>(b << 8);
@@ -16,7 +16,7 @@ struct SlicingTables {
       t[0][b] = crc;
     }
     for (unsigned b = 0; b < 256; ++b)
-      for (int k = 1; k < 8; ++k)
+      for (int k = 1; k < 16; ++k)
         t[k][b] = static_cast<uint16_t>((t[k - 1][b] << 8) ^ t[0][(t[k - 1][b] >> 8) & 0xFF]);
   }
 };
@@ -27,14 +27,16 @@ constexpr SlicingTables kTables;
 
 uint16_t crc16_update(uint16_t crc, const uint8_t* data, size_t len) {
   const auto& t = kTables.t;
-  while (len >= 8) {
-    // The CRC register overlaps the first two of the eight bytes.
+  while (len >= 16) {
+    // The CRC register overlaps the first two of the sixteen bytes.
     const unsigned b0 = data[0] ^ (crc >> 8);
     const unsigned b1 = data[1] ^ (crc & 0xFF);
-    crc = static_cast<uint16_t>(t[7][b0] ^ t[6][b1] ^ t[5][data[2]] ^ t[4][data[3]] ^
-                                t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]]);
-    data += 8;
-    len -= 8;
+    crc = static_cast<uint16_t>(t[15][b0] ^ t[14][b1] ^ t[13][data[2]] ^ t[12][data[3]] ^
+                                t[11][data[4]] ^ t[10][data[5]] ^ t[9][data[6]] ^ t[8][data[7]] ^
+                                t[7][data[8]] ^ t[6][data[9]] ^ t[5][data[10]] ^ t[4][data[11]] ^
+                                t[3][data[12]] ^ t[2][data[13]] ^ t[1][data[14]] ^ t[0][data[15]]);
+    data += 16;
+    len -= 16;
   }
   while (len--) crc = static_cast<uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ *data++) & 0xFF]);
   return crc;
