@@ -135,6 +135,8 @@ step sg_raw_ram ram_round_trip
 # --- dlmtool jobs -------------------------------------------------------------------------
 mkdir -p /tmp/work /tmp/dlmtmp
 cp -r /data/project/. /tmp/work/
+# A larger resource, so the image spans several erase blocks.
+head -c 327680 /dev/urandom > /tmp/work/res/big.bin
 export TMPDIR=/tmp/dlmtmp
 cd /tmp/work
 
@@ -160,8 +162,9 @@ first_job() {
   before=$(writes)
   typical_job || return 1
   grep -q 'write file to Flash ok' /tmp/first_job.log || return 1
-  echo "write_disk commands: $(($(writes) - before))"
-  [ $(($(writes) - before)) -gt 0 ]
+  writes_first=$(($(writes) - before))
+  echo "write_disk commands: $writes_first"
+  [ "$writes_first" -gt 0 ]
 }
 step first_job first_job
 
@@ -171,10 +174,24 @@ rerun_job() {
   before=$(writes)
   typical_job || return 1
   grep -q 'write file to Flash ok' /tmp/rerun_job.log || return 1
-  echo "write_disk commands: $(($(writes) - before))"
-  [ $(($(writes) - before)) -eq 0 ]
+  writes_rerun=$(($(writes) - before))
+  echo "write_disk commands: $writes_rerun"
+  [ "$writes_rerun" -eq 0 ]
 }
 step rerun_job rerun_job
+
+# 16 bytes of one resource changed in place: only the blocks that differ
+# (the one holding them and block 0 with the headers) are written again.
+changed_job() {
+  head -c 16 /dev/urandom | dd of=res/big.bin bs=1 seek=300000 conv=notrunc 2>/dev/null
+  before=$(writes)
+  typical_job || return 1
+  grep -q 'write file to Flash ok' /tmp/changed_job.log || return 1
+  writes_changed=$(($(writes) - before))
+  echo "write_disk commands: $writes_changed"
+  [ "$writes_changed" -gt 0 ] && [ "$writes_changed" -lt "$writes_first" ]
+}
+step changed_job changed_job
 
 # Read job: the image just written comes back byte for byte.
 read_job() {
@@ -186,6 +203,7 @@ read_job() {
 step read_job read_job
 
 [ -n "${secs_first_job:-}" ] && [ -n "${secs_rerun_job:-}" ] &&
-  echo "FIGURE typical write job: ${secs_first_job}s, unchanged rerun: ${secs_rerun_job}s"
+  echo "FIGURE typical write job: ${secs_first_job}s, unchanged rerun: ${secs_rerun_job}s," \
+    "write_disk commands: ${writes_first:-?}, then ${writes_rerun:-?}, after one resource changed ${writes_changed:-?}"
 grep FIGURE /tmp/figures.log 2>/dev/null
 finish
