@@ -52,7 +52,10 @@ TargetResult ScsiTarget::execute(std::span<const uint8_t> cb, DataDir dir, std::
   if (op == 0xFB || op == 0xFC || op == 0xFD) return vendor(cb, dir, out, in);
   // Every other command reports its own outcome; only REQUEST SENSE reads the
   // sense of the command before it.
-  if (op != OP_REQUEST_SENSE) sense_key_ = SENSE_NONE, asc_ = 0;
+  if (op != OP_REQUEST_SENSE) {
+    sense_key_ = SENSE_NONE;
+    asc_ = 0;
+  }
   switch (op) {
     case OP_TEST_UNIT_READY:
     case OP_START_STOP_UNIT:
