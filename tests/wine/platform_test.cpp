@@ -47,6 +47,12 @@ int main(int, char** argv) {
   CHECK(!plat::copy_file("missing.bin", "to.bin"));
   CHECK(read_text("to.bin") == bytes);
 
+  // Renames replace the target.
+  write_text("new.bin", "new");
+  CHECK(plat::rename_file("new.bin", "to.bin"));
+  CHECK(read_text("to.bin") == "new");
+  CHECK(!plat::file_exists("new.bin"));
+
   CHECK(plat::file_exists("from.bin"));
   CHECK(plat::delete_file("from.bin"));
   CHECK(!plat::file_exists("from.bin"));
