@@ -155,7 +155,8 @@ class FakeTransport final : public dlm::ScsiTransport {
     if (reply.status == 0 && direction == DataDirection::in) {
       auto* p = static_cast<uint8_t*>(data);
       std::memset(p, 0, count);
-      std::memcpy(p, reply.data.data(), std::min<size_t>(count, reply.data.size()));
+      // An empty reply has no storage to copy from.
+      if (!reply.data.empty()) std::memcpy(p, reply.data.data(), std::min<size_t>(count, reply.data.size()));
     }
     return reply.status;
   }
