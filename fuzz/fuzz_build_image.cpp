@@ -3,7 +3,9 @@
 // resource package, the end zone), then read back by dlminspect's readers:
 // an image the builder accepted must inspect clean. (A plain file named like a
 // package, "*.res*", goes into the image as it is and is read back as a
-// package that it is not; such sets are built but not judged.)
+// package that it is not; a boot table whose regions overlap the table or
+// each other scrambles what later steps read, which dlminspect reports as
+// tangled. Such sets are built but not judged.)
 //
 // Input: block selector, resource block selector, medium, then up to 16
 // records {flags, name length, name, length lo, length hi, bytes}; flags bit
@@ -43,6 +45,23 @@ struct Reader {
   }
 };
 
+// True when a boot table's regions overlap its entries or one another.
+bool tangled_boot_table(const uint8_t* p, size_t n) {
+  if (n < 2) return false;
+  const size_t count = p[0] | p[1] << 8;
+  std::vector<std::pair<uint64_t, uint64_t>> spans{{0, count * 16}};
+  for (size_t i = 0; i < count && i * 16 + 12 <= n; ++i) {
+    const uint8_t* e = p + i * 16;
+    const uint64_t len = e[2] | e[3] << 8;
+    const uint64_t off = e[8] | e[9] << 8 | e[10] << 16 | static_cast<uint64_t>(e[11]) << 24;
+    if (len > 0) spans.push_back({off, off + len});
+  }
+  for (size_t a = 0; a < spans.size(); ++a)
+    for (size_t b = a + 1; b < spans.size(); ++b)
+      if (spans[a].first < spans[b].second && spans[b].first < spans[a].second) return true;
+  return false;
+}
+
 // A plain file name made of the given bytes. The builder takes '\\' for a
 // directory separator on every system, so it is left out too.
 std::string file_name(const uint8_t* bytes, size_t n) {
@@ -78,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader in{data + 3, size - 3};
   std::vector<std::string> code_files;
   bool any_resource = false;
-  bool fake_package = false;
+  bool unjudged = false;
   for (size_t i = 0; i < MAX_FILES; ++i) {
     const uint8_t *flags, *name_len, *name, *len;
     if (!in.take(1, flags) || !in.take(1, name_len) || !in.take(*name_len % 24, name) || !in.take(2, len)) break;
@@ -94,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
       code_files.push_back(path.string());
       const std::string lower = dlm::zone_name(path.string());
-      if (lower.find(".res") != std::string::npos) fake_package = true;
+      if (lower.find(".res") != std::string::npos) unjudged = true;
+      if (lower.find(".boot") != std::string::npos && tangled_boot_table(bytes, n)) unjudged = true;
     }
   }
 
@@ -112,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   builder.files = code_files;
   if (builder.build_image(key, "zImag.img", block) != 0) return 0;
 
-  if (fake_package) return 0;
+  if (unjudged) return 0;
   std::vector<uint8_t> image;
   if (!dlm::read_whole_file(builder.temp_dir + "zImag.img", image)) __builtin_trap();
   dlm::inspect::Options options;
