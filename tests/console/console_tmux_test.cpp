@@ -108,7 +108,10 @@ TEST(ConsoleTerminal, PromptCommandAndQuitAsTheOperatorSeesThem) {
                                       "c.uart:19", "Show disk status", ">"}));
 
   tmux.run({"send-keys", "-t", "console", "q", "Enter"});
-  ASSERT_TRUE(tmux.wait_for([&] { return tmux.format("#{pane_dead}") == "1"; })) << tmux.screen();
+  // tmux marks the pane dead before it has recorded the exit status.
+  ASSERT_TRUE(tmux.wait_for([&] {
+    return tmux.format("#{pane_dead}") == "1" && !tmux.format("#{pane_dead_status}").empty();
+  })) << tmux.screen();
   EXPECT_EQ(tmux.format("#{pane_dead_status}"), "0");
 }
 
