@@ -61,7 +61,9 @@ TEST_P(PowerCut, RerunAfterTheCutWritesTheImage) {
     EXPECT_TRUE(code == ENODEV_CODE || code == 1) << "cut at command " << k << ":\n" << cut.r.out;
     EXPECT_EQ(cut.r.status, code > 255 ? 255 : code);
   }
-  if (said_ok) EXPECT_TRUE(rig.flash_holds_image()) << "cut at command " << k << ":\n" << cut.r.out;
+  if (said_ok) {
+    EXPECT_TRUE(rig.flash_holds_image()) << "cut at command " << k << ":\n" << cut.r.out;
+  }
 
   const Outcome again = rig.run(kWriteJob);
   ASSERT_EQ(again.r.status, 0) << again.r.out << again.r.err;

@@ -36,11 +36,7 @@ inline Bytes pattern(size_t n, uint32_t seed) {
   return b;
 }
 
-struct Outcome {
-  dlmtest::RunResult r;
-  std::vector<SimTraceLine> trace;
-  std::string sim_log;
-  int sim_status = -1;
+struct Outcome : dlmtest::SimRun {
 
   std::vector<SimTraceLine> of(const std::string& kind) const {
     std::vector<SimTraceLine> out;
@@ -97,22 +93,10 @@ class Rig {
   // One dlmtool run against a fresh dlmsim on the persistent flash.
   Outcome run(const std::vector<std::string>& args, const std::vector<std::string>& sim_args = {}) {
     const std::string trace = root_ / ("trace" + std::to_string(++runs_) + ".jsonl");
-    std::vector<std::string> all = {"--state", state_, "--trace", trace};
-    all.insert(all.end(), sim_args.begin(), sim_args.end());
     Outcome o;
-    dlmtest::SimProcess sim(root_.path(), all);
-    if (!sim.started()) {
-      ADD_FAILURE() << "dlmsim did not start: " << sim.log();
-      return o;
-    }
-    dlmtest::RunOptions opt;
-    opt.cwd = work_;
-    opt.env = sim.env();
-    opt.env["TMPDIR"] = tmp_;
-    o.r = dlmtest::run_program(DLM_DLMTOOL, args, opt);
-    o.sim_status = sim.stop();
-    o.sim_log = sim.log();
-    o.trace = dlmtest::read_sim_trace(trace);
+    static_cast<dlmtest::SimRun&>(o) =
+        dlmtest::run_with_sim(root_.path(), state_, trace, work_, tmp_, args, sim_args, DLM_DLMTOOL);
+    if (!o.sim_started) ADD_FAILURE() << "dlmsim did not start: " << o.sim_log;
     return o;
   }
 

@@ -215,4 +215,37 @@ inline std::vector<SimTraceLine> sim_trace_of_kind(const std::string& path, cons
   return out;
 }
 
+// One program run against a fresh dlmsim whose flash lives in state_dir, so
+// runs in a row see the same chip; the run's trace is read back.
+struct SimRun {
+  bool sim_started = false;
+  RunResult r;
+  std::vector<SimTraceLine> trace;
+  std::string sim_log;
+  int sim_status = -1;
+};
+
+inline SimRun run_with_sim(const std::string& sim_dir, const std::string& state_dir, const std::string& trace_path,
+                           const std::string& cwd, const std::string& tmp_dir, const std::vector<std::string>& args,
+                           const std::vector<std::string>& sim_args, const std::string& program) {
+  std::vector<std::string> all = {"--state", state_dir, "--trace", trace_path};
+  all.insert(all.end(), sim_args.begin(), sim_args.end());
+  SimRun run;
+  SimProcess sim(sim_dir, all);
+  run.sim_started = sim.started();
+  if (!run.sim_started) {
+    run.sim_log = sim.log();
+    return run;
+  }
+  RunOptions opt;
+  opt.cwd = cwd;
+  opt.env = sim.env();
+  opt.env["TMPDIR"] = tmp_dir;
+  run.r = run_program(program, args, opt);
+  run.sim_status = sim.stop();
+  run.sim_log = sim.log();
+  run.trace = read_sim_trace(trace_path);
+  return run;
+}
+
 }  // namespace dlmtest
