@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "common/error_codes.h"
 #include "common/file_io.h"
@@ -38,6 +39,7 @@ struct Section {
   uint64_t start = 0;
   uint64_t len = 0;
   const char* zone = "";
+  const char* name = "";
 };
 
 struct FileCloser {
@@ -47,46 +49,48 @@ struct FileCloser {
 }  // namespace
 
 int cut_update_input(int32_t ufw_mode, const ZoneSummary& zones, std::span<const uint8_t> image,
-                     std::vector<uint8_t>& out, const char*& missing) {
+                     std::vector<uint8_t>& out, CutRefusal& refusal) {
   out.clear();
-  missing = nullptr;
+  refusal = {};
   if (ufw_mode < 1 || ufw_mode > 4) return 0;
 
-  // A zone that was never placed has length 0 (a built code zone holds at
-  // least the code head, a package at least its header).
+  // A zone is missing when it was never placed; a placed zone of length 0
+  // (an empty file) is cut as nothing.
   Section middle;
   bool present = true;
   switch (ufw_mode) {
     case 1:
-      middle = {zones.code_zone_start, zones.code_zone_len, "code"};
-      present = zones.code_zone_len != 0;
+      middle = {zones.code_zone_start, zones.code_zone_len, "code", "code"};
+      present = zones.code_zone_set;
       break;
     case 2:
-      middle = {zones.resource_zone_start, zones.resource_zone_len, "resource"};
+      middle = {zones.resource_zone_start, zones.resource_zone_len, "resource", "resource"};
       present = zones.resource_zone_set;
       break;
     case 3:
-      middle = {zones.code_zone_start, uint64_t{zones.code_zone_len} + zones.resource_zone_len, "code"};
-      present = zones.code_zone_len != 0;
+      middle = {zones.code_zone_start, uint64_t{zones.code_zone_len} + zones.resource_zone_len, "code",
+                "code&resource"};
+      present = zones.code_zone_set;
       break;
     default:
-      middle = {zones.last_resource_start, zones.last_resource_len, "resource"};
-      present = zones.last_resource_len != 0;
+      middle = {zones.last_resource_start, zones.last_resource_len, "resource", "last resource"};
+      present = zones.last_resource_set;
       break;
   }
   const Section sections[] = {
-      {zones.cmd_zone_addr, kCmdZoneCut, "command"},
+      {zones.cmd_zone_addr, kCmdZoneCut, "command", "command zone"},
       middle,
-      {image.size() >= kTrailerCut ? image.size() - kTrailerCut : 0, kTrailerCut, "trailer"},
+      {image.size() >= kTrailerCut ? image.size() - kTrailerCut : 0, kTrailerCut, "trailer", "trailer"},
   };
   if (!present) {
-    missing = middle.zone;
+    refusal.zone = middle.zone;
     return DLM_ERR_ARG;
   }
-  // Nothing is cut from outside the image.
+  // Nothing is cut from outside the image: in mode 3 the code zone start plus
+  // both lengths passes the end when the packages lie before the code zone.
   for (const Section& s : sections) {
     if (s.start + s.len > image.size()) {
-      missing = s.zone;
+      refusal = {s.zone, true, s.name, s.start + s.len};
       return DLM_ERR_ARG;
     }
   }
@@ -113,10 +117,17 @@ void make_update_file(const JobSettings& settings, const ZoneSummary* zones, con
   }
 
   std::vector<uint8_t> input;
-  const char* missing = nullptr;
-  if (cut_update_input(settings.ufw_mode, *zones, image, input, missing) != 0) {
+  CutRefusal refusal;
+  if (cut_update_input(settings.ufw_mode, *zones, image, input, refusal) != 0) {
+    // Refused before "QX_PM20.tmp" exists: the line goes where the run's own
+    // failure lines go, just before the report line.
     std::printf("%s", mode_message(settings.ufw_mode));
-    std::printf("no %s zone in the image\n", missing);
+    if (refusal.past_end) {
+      std::printf("update-file %s section runs past the end of the image (%s > %s)\n", refusal.section,
+                  std::to_string(refusal.section_end).c_str(), std::to_string(image.size()).c_str());
+    } else {
+      std::printf("no %s zone in the image\n", refusal.zone);
+    }
     REPORT_AND_EXIT(DLM_ERR_ARG);
   }
   image = {};

@@ -74,6 +74,7 @@ bool note_placement(ZoneSummary& zones, ZoneKind kind, const std::string& name, 
   } else if (name == END_ZONE_NAME) {
     std::printf("end addr: 0x%x\n\n", start + SECTOR_SIZE);
   } else if (kind == ZoneKind::CODE && name == CODE_ZONE_NAME) {
+    zones.code_zone_set = true;
     zones.code_zone_start = start;
     zones.code_zone_len = block_end - start;
     std::printf("code start addr: 0x%x--code zone len: 0x%08x\n", zones.code_zone_start, zones.code_zone_len);
@@ -91,6 +92,7 @@ bool note_placement(ZoneSummary& zones, ZoneKind kind, const std::string& name, 
       std::printf("resource %s addr: 0x%x--resource zone len: 0x%08x\n", name.c_str(), zones.resource_zone_start,
                   zones.resource_zone_len);
     } else {
+      zones.last_resource_set = true;
       zones.last_resource_start = start;
       zones.last_resource_len = block_end - start;
       g_chip_config.sdfile_head_addr[1] = start;

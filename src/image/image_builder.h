@@ -59,13 +59,16 @@ enum class UnitRule {
 
 // Where build_image put the parts that an update file is cut from. Lengths
 // reach to the next block boundary after the content.
+// A zone is there when its flag is set; its length may be 0 (an empty file).
 struct ZoneSummary {
   uint32_t cmd_zone_addr = 0;
+  bool code_zone_set = false;  // "sdram.apu" has been placed
   uint32_t code_zone_start = 0;
   uint32_t code_zone_len = 0;
   bool resource_zone_set = false;  // a resource package has been placed
   uint32_t resource_zone_start = 0;
   uint32_t resource_zone_len = 0;  // pack_resources sets the package length
+  bool last_resource_set = false;  // a package not named "res.res" has been placed
   uint32_t last_resource_start = 0;  // last package not named "res.res"
   uint32_t last_resource_len = 0;
 };

@@ -34,11 +34,13 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 dlm::ZoneSummary full_summary() {
   dlm::ZoneSummary z;
   z.cmd_zone_addr = 0x22000;
+  z.code_zone_set = true;
   z.code_zone_start = 0x2000;
   z.code_zone_len = 0x20000;
   z.resource_zone_set = true;
   z.resource_zone_start = 0x24000;
   z.resource_zone_len = 0x6000;
+  z.last_resource_set = true;
   z.last_resource_start = 0x27000;
   z.last_resource_len = 0x3000;
   return z;
@@ -66,15 +68,16 @@ TEST(UpdateCut, SectionsByMode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     Bytes out;
-    const char* missing = "unset";
-    EXPECT_EQ(dlm::cut_update_input(c.mode, full_summary(), img, out, missing), 0);
-    EXPECT_EQ(missing, nullptr);
+    dlm::CutRefusal refusal{"unset", true, "unset", 1};
+    EXPECT_EQ(dlm::cut_update_input(c.mode, full_summary(), img, out, refusal), 0);
+    EXPECT_EQ(refusal.zone, nullptr);
+    EXPECT_FALSE(refusal.past_end);
     EXPECT_EQ(out.size(), c.want.size());
     EXPECT_TRUE(out == c.want);
   }
   Bytes out;
-  const char* missing = nullptr;
-  ASSERT_EQ(dlm::cut_update_input(1, full_summary(), img, out, missing), 0);
+  dlm::CutRefusal refusal;
+  ASSERT_EQ(dlm::cut_update_input(1, full_summary(), img, out, refusal), 0);
   EXPECT_EQ(out.size(), 8192u + 0x20000u + 512u);
 }
 
@@ -85,30 +88,92 @@ TEST(UpdateCut, MissingZonesAreRefused) {
     int32_t mode;
     void (*change)(dlm::ZoneSummary&);
     const char* missing;
+    // A section that runs past the end: its name and where it would end.
+    const char* section;
+    uint64_t section_end;
   };
   const Case cases[] = {
-      {"mode 1 without code", 1, [](dlm::ZoneSummary& z) { z.code_zone_start = 0; z.code_zone_len = 0; }, "code"},
-      {"mode 3 without code", 3, [](dlm::ZoneSummary& z) { z.code_zone_start = 0; z.code_zone_len = 0; }, "code"},
+      {"mode 1 without code", 1,
+       [](dlm::ZoneSummary& z) { z.code_zone_set = false; z.code_zone_start = 0; z.code_zone_len = 0; }, "code",
+       nullptr, 0},
+      {"mode 3 without code", 3,
+       [](dlm::ZoneSummary& z) { z.code_zone_set = false; z.code_zone_start = 0; z.code_zone_len = 0; }, "code",
+       nullptr, 0},
       {"mode 2 without package", 2,
-       [](dlm::ZoneSummary& z) { z.resource_zone_set = false; z.resource_zone_start = 0; }, "resource"},
-      {"mode 4 with res.res only", 4, [](dlm::ZoneSummary& z) { z.last_resource_start = 0; z.last_resource_len = 0; },
-       "resource"},
-      {"code zone past the end", 1, [](dlm::ZoneSummary& z) { z.code_zone_len = 0x30000; }, "code"},
-      {"code and resource past the end", 3, [](dlm::ZoneSummary& z) { z.resource_zone_len = 0x10000; }, "code"},
-      {"command zone past the end", 2, [](dlm::ZoneSummary& z) { z.cmd_zone_addr = kImageSize - 4096; }, "command"},
+       [](dlm::ZoneSummary& z) { z.resource_zone_set = false; z.resource_zone_start = 0; }, "resource", nullptr, 0},
+      {"mode 4 with res.res only", 4,
+       [](dlm::ZoneSummary& z) { z.last_resource_set = false; z.last_resource_start = 0; z.last_resource_len = 0; },
+       "resource", nullptr, 0},
+      {"code zone past the end", 1, [](dlm::ZoneSummary& z) { z.code_zone_len = 0x30000; }, "code", "code", 0x32000},
+      {"code and resource past the end", 3, [](dlm::ZoneSummary& z) { z.resource_zone_len = 0x10000; }, "code",
+       "code&resource", 0x32000},
+      {"resources before the code zone", 3,
+       [](dlm::ZoneSummary& z) { z.code_zone_start = 0x24000; z.code_zone_len = 0x1000; z.resource_zone_start = 0x2000; },
+       "code", "code&resource", 0x2B000},
+      {"resource zone past the end", 2, [](dlm::ZoneSummary& z) { z.resource_zone_len = 0x6401; }, "resource",
+       "resource", 0x2A401},
+      {"last resource past the end", 4, [](dlm::ZoneSummary& z) { z.last_resource_len = 0x4000; }, "resource",
+       "last resource", 0x2B000},
+      {"command zone past the end", 2, [](dlm::ZoneSummary& z) { z.cmd_zone_addr = kImageSize - 4096; }, "command",
+       "command zone", kImageSize + 4096},
       {"address near 4 GiB does not wrap", 4,
-       [](dlm::ZoneSummary& z) { z.last_resource_start = 0xFFFFF000u; z.last_resource_len = 0x2000; }, "resource"},
+       [](dlm::ZoneSummary& z) { z.last_resource_start = 0xFFFFF000u; z.last_resource_len = 0x2000; }, "resource",
+       "last resource", 0x100001000u},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     dlm::ZoneSummary z = full_summary();
     c.change(z);
     Bytes out = {1, 2, 3};
-    const char* missing = nullptr;
-    EXPECT_EQ(dlm::cut_update_input(c.mode, z, img, out, missing), dlm::DLM_ERR_ARG);
-    ASSERT_NE(missing, nullptr);
-    EXPECT_STREQ(missing, c.missing);
+    dlm::CutRefusal refusal;
+    EXPECT_EQ(dlm::cut_update_input(c.mode, z, img, out, refusal), dlm::DLM_ERR_ARG);
+    ASSERT_NE(refusal.zone, nullptr);
+    EXPECT_STREQ(refusal.zone, c.missing);
     EXPECT_TRUE(out.empty());
+    EXPECT_EQ(refusal.past_end, c.section != nullptr);
+    if (c.section != nullptr) {
+      ASSERT_NE(refusal.section, nullptr);
+      EXPECT_STREQ(refusal.section, c.section);
+      EXPECT_EQ(refusal.section_end, c.section_end);
+    }
+  }
+}
+
+// A zone that was placed but holds nothing is cut as nothing, not refused.
+TEST(UpdateCut, EmptyZonesAreCutAsNothing) {
+  const Bytes img = make_image(kImageSize);
+  const Bytes cmd = range(img, 0x22000, 8192);
+  const Bytes tail = range(img, kImageSize - 512, 512);
+  struct Case {
+    const char* label;
+    int32_t mode;
+    void (*change)(dlm::ZoneSummary&);
+    Bytes want;
+  };
+  const Case cases[] = {
+      {"mode 1, empty code zone", 1, [](dlm::ZoneSummary& z) { z.code_zone_len = 0; }, concat({cmd, tail})},
+      {"mode 2, empty resource zone", 2, [](dlm::ZoneSummary& z) { z.resource_zone_len = 0; }, concat({cmd, tail})},
+      {"mode 3, empty code and resource zones", 3,
+       [](dlm::ZoneSummary& z) { z.code_zone_len = 0; z.resource_zone_len = 0; }, concat({cmd, tail})},
+      {"mode 3, empty code zone", 3, [](dlm::ZoneSummary& z) { z.code_zone_len = 0; },
+       concat({cmd, range(img, 0x2000, 0x6000), tail})},
+      {"mode 4, empty last resource", 4, [](dlm::ZoneSummary& z) { z.last_resource_len = 0; }, concat({cmd, tail})},
+      {"mode 4, empty last resource at 0", 4,
+       [](dlm::ZoneSummary& z) { z.last_resource_start = 0; z.last_resource_len = 0; }, concat({cmd, tail})},
+      {"mode 1, code zone ends at the image's end", 1,
+       [](dlm::ZoneSummary& z) { z.code_zone_start = 0x2A000; z.code_zone_len = 0x400; },
+       concat({cmd, range(img, 0x2A000, 0x400), tail})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    dlm::ZoneSummary z = full_summary();
+    c.change(z);
+    Bytes out;
+    dlm::CutRefusal refusal;
+    EXPECT_EQ(dlm::cut_update_input(c.mode, z, img, out, refusal), 0);
+    EXPECT_EQ(refusal.zone, nullptr);
+    EXPECT_EQ(out.size(), c.want.size());
+    EXPECT_TRUE(out == c.want);
   }
 }
 
@@ -119,8 +184,8 @@ TEST(UpdateCut, ModeThreeWithoutResourcesIsTheCodeZone) {
   z.resource_zone_start = 0;
   z.resource_zone_len = 0;
   Bytes out;
-  const char* missing = nullptr;
-  ASSERT_EQ(dlm::cut_update_input(3, z, img, out, missing), 0);
+  dlm::CutRefusal refusal;
+  ASSERT_EQ(dlm::cut_update_input(3, z, img, out, refusal), 0);
   EXPECT_TRUE(out == concat({range(img, 0x22000, 8192), range(img, 0x2000, 0x20000), range(img, kImageSize - 512, 512)}));
 }
 

@@ -257,6 +257,109 @@ TEST(UpdateJob, ModeWithoutItsZoneIsRefused) {
   }
 }
 
+// Every mode with its zone present, never placed, placed but empty, and
+// (mode 3) reaching past the image's end. Past the end is only reachable in
+// mode 3: every other section is followed by at least the end zone and the
+// trailer; mode 3 adds the resource zone's length to the code zone start,
+// which overshoots when the packages lie before "sdram.apu".
+TEST(UpdateJob, ZonesPresentAbsentEmptyOrPastTheEnd) {
+  // The middle section as the run placed it: start and length, read from the
+  // lines the builder printed.
+  using Middle = std::pair<uint32_t, uint32_t> (*)(const std::string& out);
+  const Middle code = [](const std::string& out) {
+    return std::pair{printed(out, "code start addr: 0x([0-9a-f]+)--"), printed(out, "code zone len: 0x([0-9a-f]+)\n")};
+  };
+  const Middle nothing = [](const std::string&) { return std::pair{0u, 0u}; };
+  const Middle code_and_resources = [](const std::string& out) {
+    const uint32_t res = printed(out, "resource res.res addr: 0x([0-9a-f]+)--");
+    const uint32_t pics = printed(out, "resource pics.res addr: 0x([0-9a-f]+)--");
+    const uint32_t pics_len = printed(out, "resource pics.res addr: 0x[0-9a-f]+--resource zone len: 0x([0-9a-f]+)\n");
+    return std::pair{printed(out, "code start addr: 0x([0-9a-f]+)--"),
+                     printed(out, "code zone len: 0x([0-9a-f]+)\n") + (pics + pics_len - res)};
+  };
+  const Middle resources = [](const std::string& out) {
+    const uint32_t res = printed(out, "resource res.res addr: 0x([0-9a-f]+)--");
+    const uint32_t pics = printed(out, "resource pics.res addr: 0x([0-9a-f]+)--");
+    const uint32_t pics_len = printed(out, "resource pics.res addr: 0x[0-9a-f]+--resource zone len: 0x([0-9a-f]+)\n");
+    return std::pair{res, pics + pics_len - res};
+  };
+  const Middle last_resource = [](const std::string& out) {
+    return std::pair{printed(out, "resource pics.res addr: 0x([0-9a-f]+)--"),
+                     printed(out, "resource pics.res addr: 0x[0-9a-f]+--resource zone len: 0x([0-9a-f]+)\n")};
+  };
+  struct Case {
+    const char* label;
+    int mode;
+    std::vector<std::string> files;  // after -f
+    std::vector<std::string> more;   // further options
+    int status;
+    std::string message;  // printed after the mode's line
+    Middle middle;        // status 4: the cut's middle section
+  };
+  const std::string refused = "down err @ line ";
+  // pack.RES (20000 bytes) at 512 takes 20480 bytes of resource zone; sdram.apu
+  // follows at 20992 for 5120; the command zone ends at 34304, the image at
+  // 34816; mode 3 would cut up to 20992 + 5120 + 20480 = 46592.
+  const std::vector<Case> cases = {
+      {"mode 1, code zone present", 1, {"first.bin", "sdram.apu"}, {"-resource", "res", "pics", "512"}, 4, "", code},
+      {"mode 1, no code zone", 1, {"first.bin"}, {"-resource", "res", "512"}, 1, "no code zone in the image\n", nullptr},
+      {"mode 1, empty code zone", 1, {"first.bin", "empty/sdram.apu"}, {}, 4, "", nothing},
+      {"mode 2, resource zone present", 2, {"first.bin", "sdram.apu"}, {"-resource", "res", "pics", "512"}, 4, "",
+       resources},
+      {"mode 2, no resource zone", 2, {"first.bin", "sdram.apu"}, {}, 1, "no resource zone in the image\n", nullptr},
+      {"mode 2, empty resource zone", 2, {"first.bin", "sdram.apu", "empty.RES"}, {}, 4, "", nothing},
+      {"mode 3, code and resource zones present", 3, {"first.bin", "sdram.apu"}, {"-resource", "res", "pics", "512"},
+       4, "", code_and_resources},
+      {"mode 3, no code zone", 3, {"first.bin"}, {}, 1, "no code zone in the image\n", nullptr},
+      {"mode 3, empty code zone, no resources", 3, {"first.bin", "empty/sdram.apu"}, {}, 4, "", nothing},
+      {"mode 3, resources before the code zone", 3, {"pack.RES", "sdram.apu"}, {}, 1,
+       "update-file code&resource section runs past the end of the image (46592 > 34816)\n", nullptr},
+      {"mode 4, last resource present", 4, {"first.bin", "sdram.apu"}, {"-resource", "res", "pics", "512"}, 4, "",
+       last_resource},
+      {"mode 4, res.res only", 4, {"sdram.apu"}, {"-resource", "res", "512"}, 1, "no resource zone in the image\n",
+       nullptr},
+      {"mode 4, empty last resource", 4, {"u.boot", "sdram.apu", "empty.RES"}, {}, 4, "", nothing},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    JobDir dir;
+    fs::create_directory(dir.work("empty"));
+    dlmtest::write_file(dir.work("empty/sdram.apu"), {});
+    dlmtest::write_file(dir.work("empty.RES"), {});
+    dlmtest::write_file(dir.work("pack.RES"), pattern(20000, 6));
+    dlmtest::write_file(dir.work("u.boot"), pattern(1000, 7));
+    std::vector<std::string> args = {"dlm_tools.cfg", "-f"};
+    args.insert(args.end(), c.files.begin(), c.files.end());
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    args.push_back("-ufwmode" + std::to_string(c.mode));
+    RunResult r = dir.run(args);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_FALSE(fs::exists(dir.work("QX_PM20.tmp")));
+    if (c.status != 4) {
+      EXPECT_NE(r.out.find(kModeMessages[c.mode] + c.message + refused), std::string::npos) << r.out;
+      EXPECT_NE(r.out.find(" : 1-DLM_ERR_ARG\n"), std::string::npos) << r.out;
+      EXPECT_FALSE(fs::exists(dir.work("QX_PM20.ufw")));
+      continue;
+    }
+    EXPECT_NE(r.out.find(std::string(kModeMessages[c.mode]) + "make ufw file ok\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("4-DLM_ERR_DEV_OFFLINE\n"), std::string::npos) << r.out;
+    const Bytes image = dlmtest::read_file(dir.work("qx_dlm.bin"));
+    ASSERT_GT(image.size(), 512u);
+    const auto [start, len] = c.middle(r.out);
+    Bytes input = slice(image, printed(r.out, "cmd_zone addr: 0x([0-9a-f]+)\n"), 8192);
+    const Bytes middle = slice(image, start, len);
+    const Bytes tail = slice(image, image.size() - 512, 512);
+    input.insert(input.end(), middle.begin(), middle.end());
+    input.insert(input.end(), tail.begin(), tail.end());
+    ufwtest::Expect e{ufwtest::name12(kKinds[c.mode])};
+    e.tail_offset = 4096 + 512;
+    const Bytes got = dlmtest::read_file(dir.work("QX_PM20.ufw"));
+    const Bytes want = ufwtest::expected_file(e, input);
+    ASSERT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+  }
+}
+
 TEST(UpdateJob, MakerKilledOrMissingIsAFailedMaker) {
   const std::string tail = "ufw Exit code : 0xFFFFFFFF\nmake ufw file fail";
   {
