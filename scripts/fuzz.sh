@@ -10,6 +10,7 @@
 # here when missing. The last line is "fuzz: P passed, F failed".
 set -u
 cd "$(dirname "$0")/.."
+. scripts/counts.sh
 
 runs=20000
 build=build-asan
@@ -35,14 +36,12 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-passed=0
-failed=0
+counts_reset
 for t in "${targets[@]}"; do
   bin=$build/fuzz/$t
   seeds=$PWD/fuzz/corpus/$t
   if [ ! -x "$bin" ] || [ ! -d "$seeds" ]; then
-    echo "FAIL $t: no program or no seed corpus"
-    failed=$((failed + 1))
+    fail "$t: no program or no seed corpus"
     continue
   fi
   mkdir -p "$scratch/$t/corpus" "$scratch/$t/tmp" "fuzz-artifacts/$t"
@@ -58,16 +57,14 @@ for t in "${targets[@]}"; do
     ms=$((($(date +%s%N) - start) / 1000000))
     execs=$(grep -m1 '^stat::number_of_executed_units' "$log" | awk '{print $2}')
     cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -1)
-    printf 'PASS %-24s %7s runs, %s, %d.%03d s\n' "$t" "${execs:-?}" "${cov:-cov: ?}" $((ms / 1000)) $((ms % 1000))
-    passed=$((passed + 1))
+    pass "$(printf '%-24s %7s runs, %s, %d.%03d s' "$t" "${execs:-?}" "${cov:-cov: ?}" $((ms / 1000)) $((ms % 1000)))"
     rmdir "fuzz-artifacts/$t" 2>/dev/null
   else
-    echo "FAIL $t"
+    fail "$t"
     grep -E 'ERROR|SUMMARY|runtime error|Test unit written|deadly signal' "$log" | head -20
     grep -qE 'ERROR|SUMMARY|runtime error' "$log" || tail -5 "$log"
-    failed=$((failed + 1))
   fi
 done
 rmdir fuzz-artifacts 2>/dev/null
-echo "fuzz: $passed passed, $failed failed"
+counts_line "fuzz: "
 [ "$failed" -eq 0 ]

@@ -1,5 +1,8 @@
 # Shared helpers of the set-up and test scripts. Source it; do not run it.
 
+# pass, fail, read_counts, run_ctest and the other counting helpers.
+. "$(dirname "${BASH_SOURCE[0]}")/counts.sh"
+
 # ensure_packages PKG...: installs the Debian packages that are missing.
 # Runs apt-get update at most once per script run.
 ensure_packages() {

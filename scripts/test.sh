@@ -21,12 +21,10 @@ for suite in scripts/suites/*.sh; do
   echo "=== suite $name: $p passed, $f failed"
 done
 
-passed=0
-failed=0
+counts_reset
 for r in "$results"/*; do
   read -r p f < "$r"
-  passed=$((passed + p))
-  failed=$((failed + f))
+  counts_add "$p" "$f"
 done
-echo "$passed passed, $failed failed"
+counts_line
 [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

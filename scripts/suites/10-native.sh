@@ -9,15 +9,9 @@ if ! build_native default; then
   record_counts "$results" 10-native 0 1
   exit 1
 fi
-log=$(mktemp)
-ctest --preset default -j "$(nproc)" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+:)'
-summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-rm -f "$log"
-if [ -z "$summary" ]; then
+if ! run_ctest --preset default -j "$(nproc)"; then
   record_counts "$results" 10-native 0 1
   exit 1
 fi
-failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
-total=$(echo "$summary" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
-record_counts "$results" 10-native $((total - failed)) "$failed"
-[ "$failed" -eq 0 ]
+record_counts "$results" 10-native "$ctest_passed" "$ctest_failed"
+[ "$ctest_failed" -eq 0 ]

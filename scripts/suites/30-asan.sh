@@ -25,30 +25,20 @@ if ! { cmake --preset asan >/dev/null && cmake --build --preset asan -j "$(nproc
 fi
 t1=$(date +%s)
 
-passed=0
-failed=0
-log=$(mktemp)
-ctest --preset asan -j "$(nproc)" 2>&1 | tee "$log" | grep -vE '^ *([0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|Start +[0-9]+:)'
-summary=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-if [ -n "$summary" ]; then
-  f=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
-  total=$(echo "$summary" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
-  passed=$((total - f))
-  failed=$f
+counts_reset
+if run_ctest --preset asan -j "$(nproc)"; then
+  counts_add "$ctest_passed" "$ctest_failed"
 else
-  echo "ctest under the sanitizers did not finish"
-  failed=$((failed + 1))
+  fail "ctest under the sanitizers finished"
 fi
 t2=$(date +%s)
 
+log=$(mktemp)
 bash scripts/fuzz.sh -runs "$SMOKE_RUNS" | tee "$log"
-summary=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
-if [ -n "$summary" ]; then
-  passed=$((passed + $(echo "$summary" | sed -E 's/^fuzz: ([0-9]+) passed.*/\1/')))
-  failed=$((failed + $(echo "$summary" | sed -E 's/.* ([0-9]+) failed$/\1/')))
+if fuzz_counts=$(read_counts "fuzz: " "$log"); then
+  counts_add $fuzz_counts
 else
-  echo "fuzz smoke pass did not finish"
-  failed=$((failed + 1))
+  fail "fuzz smoke pass finished"
 fi
 t3=$(date +%s)
 rm -f "$log"

@@ -13,10 +13,7 @@ if ! ensure_packages "${BUILD_PACKAGES[@]}" wine wine64 g++-mingw-w64-x86-64 g++
   exit 1
 fi
 
-passed=0
-failed=0
-pass() { echo "PASS $1"; passed=$((passed + 1)); }
-fail() { echo "FAIL $1"; failed=$((failed + 1)); }
+counts_reset
 
 # Configures and builds one cross tree; a warning fails the check.
 cross_build() {
@@ -77,16 +74,12 @@ fi
 if [ -x build-mingw64/bin/exit_status.exe ] && [ -x "$native_bin/dlmtool" ]; then
   log=$(mktemp)
   bash tests/wine/run_wine_tests.sh build-mingw64/bin "$native_bin" | tee "$log"
-  summary=$(grep -E '^wine: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
-  rm -f "$log"
-  if [ -n "$summary" ]; then
-    p=$(echo "$summary" | sed -E 's/^wine: ([0-9]+) passed.*/\1/')
-    f=$(echo "$summary" | sed -E 's/.* ([0-9]+) failed$/\1/')
-    passed=$((passed + p))
-    failed=$((failed + f))
+  if wine_counts=$(read_counts "wine: " "$log"); then
+    counts_add $wine_counts
   else
     fail "wine tests ran to the end"
   fi
+  rm -f "$log"
 else
   fail "wine tests (nothing to run)"
 fi

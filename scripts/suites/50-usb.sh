@@ -33,19 +33,19 @@ rm -f "$build_log"
 log=$(mktemp)
 bash tests/usb/run_usb_test.sh "$build" | tee "$log"
 status=${PIPESTATUS[0]}
-summary=$(grep -E '^usb: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+usb_counts=$(read_counts "usb: " "$log")
 rm -f "$log"
 if [ "$status" -eq 77 ]; then
   echo "usb: skipped (no kernel package)"
   record_counts "$results" 50-usb 0 0
   exit 0
 fi
-if [ -z "$summary" ]; then
+if [ -z "$usb_counts" ]; then
   record_counts "$results" 50-usb 0 1
   exit 1
 fi
-passed=$(echo "$summary" | sed -E 's/^usb: ([0-9]+) passed.*/\1/')
-failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) failed$/\1/')
+counts_reset
+counts_add $usb_counts
 [ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
 
 # The harness: with the second of two steps broken, the guest must report one
@@ -54,12 +54,10 @@ log=$(mktemp)
 USB_TEST_STEPS=sg_inq,sg_raw_ram USB_TEST_BREAK=sg_raw_ram bash tests/usb/run_usb_test.sh "$build" > "$log" 2>&1
 broken_status=$?
 if [ "$broken_status" -eq 1 ] && grep -q '^FAIL sg_raw_ram' "$log" && grep -qx 'usb: 1 passed, 1 failed' "$log"; then
-  echo "PASS a broken guest step fails the host test"
-  passed=$((passed + 1))
+  pass "a broken guest step fails the host test"
 else
-  echo "FAIL a broken guest step fails the host test (status $broken_status)"
+  fail "a broken guest step fails the host test (status $broken_status)"
   cat "$log"
-  failed=$((failed + 1))
 fi
 rm -f "$log"
 

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "config/chip_config.h"
 #include "image/image_builder.h"
 #include "support/run_program.h"
+#include "support/test_data.h"
 
 namespace {
 
@@ -20,12 +20,7 @@ using Bytes = std::vector<uint8_t>;
 using dlm::get_le16;
 using dlm::get_le32;
 
-Bytes random_bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(gen());
-  return b;
-}
+using dlmtest::random_bytes;
 
 Bytes slice(const Bytes& b, size_t from, size_t len) { return Bytes(b.begin() + from, b.begin() + from + len); }
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <random>
 #include <vector>
 
 #include "common/error_codes.h"
 #include "image/image_builder.h"
+#include "support/test_data.h"
 
 namespace {
 
@@ -20,12 +20,7 @@ const Bytes kStream3C5A = {0x5A, 0xB4, 0x68, 0xF1, 0xC3, 0xA7, 0x6F, 0xFF, 0xDF,
                            0x5D, 0xBA, 0x74, 0xC9, 0xB3, 0x47, 0xAF, 0x5E, 0x9D, 0x1B, 0x36,
                            0x6C, 0xD8, 0xB0, 0x60, 0xE1, 0xC2, 0xA5, 0x4A, 0xB5, 0x6A};
 
-Bytes random_bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(gen());
-  return b;
-}
+using dlmtest::random_bytes;
 
 // The plain keystream of a unit, computed the slow way through next_key_byte.
 Bytes stream_by_steps(uint16_t seed, size_t n) {

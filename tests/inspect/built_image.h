@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -12,16 +11,12 @@
 #include "config/chip_config.h"
 #include "image/image_builder.h"
 #include "support/run_program.h"
+#include "support/test_data.h"
 
 namespace inspecttest {
 
 // Deterministic content of a given length.
-inline std::vector<uint8_t> random_bytes(size_t len, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::vector<uint8_t> out(len);
-  for (auto& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
+using dlmtest::random_bytes;
 
 // A ".boot" file: a table of count 16-byte entries, each pointing at its own
 // region behind the table (regions do not overlap the table).

@@ -8,6 +8,7 @@
 
 #include "common/bytes.h"
 #include "common/crc16.h"
+#include "support/reference_codecs.h"
 
 namespace handformat {
 
@@ -18,15 +19,7 @@ constexpr uint16_t KEY = 0x3C5A;
 
 // One unit: byte 0 XOR the seed's low byte, then the low bytes of a shift
 // register x^16 + x^12 + x^5 + 1 stepped once per byte.
-inline void unit(uint16_t seed, uint8_t* d, size_t n) {
-  if (n == 0) return;
-  uint16_t s = seed;
-  d[0] ^= static_cast<uint8_t>(s);
-  for (size_t i = 1; i < n; ++i) {
-    s = static_cast<uint16_t>((s << 1) ^ ((s & 0x8000) ? 0x1021 : 0));
-    d[i] ^= static_cast<uint8_t>(s);
-  }
-}
+inline void unit(uint16_t seed, uint8_t* d, size_t n) { dlmtest::ref_scramble_unit(seed, d, n); }
 
 // A plain zone entry; name at most 15 characters.
 inline void raw_entry(uint8_t* e, uint8_t type, uint16_t crc, uint32_t start, uint32_t length, uint32_t index,

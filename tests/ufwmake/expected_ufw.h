@@ -9,17 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_codecs.h"
+
 namespace ufwtest {
 
 // CRC-16/XMODEM, a bit at a time.
-inline uint16_t ref_crc16(const uint8_t* p, size_t n) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= static_cast<uint16_t>(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
+using dlmtest::ref_crc16;
 
 inline void le32(std::vector<uint8_t>& b, size_t off, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/run_program.h"
+#include "support/test_data.h"
 #include "ufwmake/expected_ufw.h"
 
 namespace {
@@ -21,15 +22,7 @@ using ufwtest::expected_file;
 using ufwtest::name12;
 using ufwtest::ref_crc16;
 
-Bytes pattern(size_t n, uint8_t seed) {
-  Bytes b(n);
-  uint32_t x = 0x12345u + seed;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+Bytes pattern(size_t n, uint8_t seed) { return dlmtest::lcg_bytes(n, 0x12345u + seed); }
 
 RunResult run_maker(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
   dlmtest::RunOptions opt;

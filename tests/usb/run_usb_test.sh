@@ -17,6 +17,8 @@ set -u
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
+# read_counts and the verdict line.
+. "$source_dir/scripts/counts.sh"
 work=$build/usb-test
 cache=$build/usb-kernel
 mkdir -p "$cache" "$work"
@@ -103,14 +105,13 @@ qemu_status=$?
 echo "usb: the guest ran $(( $(date +%s) - started )) s from boot to power-off"
 tr -d '\r' < "$log" | grep -E '^(PASS|FAIL|    |FIGURE|chip disk|USB-GUEST-RESULT|insmod|dlmsim|the gadget)' 
 
-verdict=$(tr -d '\r' < "$log" | grep -E '^USB-GUEST-RESULT: [0-9]+ passed, [0-9]+ failed$' | tail -1)
-if [ -z "$verdict" ]; then
+if ! verdict=$(read_counts "USB-GUEST-RESULT: " "$log"); then
   echo "usb: the guest gave no verdict (qemu status $qemu_status); last lines:"
   tail -20 "$log"
   echo "usb: 0 passed, 1 failed"
   exit 1
 fi
-p=$(echo "$verdict" | sed -E 's/.*: ([0-9]+) passed.*/\1/')
-f=$(echo "$verdict" | sed -E 's/.* ([0-9]+) failed$/\1/')
-echo "usb: $p passed, $f failed"
-[ "$f" -eq 0 ] && [ "$p" -gt 0 ]
+counts_reset
+counts_add $verdict
+counts_line "usb: "
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]

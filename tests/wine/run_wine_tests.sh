@@ -38,8 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
+# pass, fail and the verdict line.
+. "$src/scripts/counts.sh"
 # check NAME FUNCTION [ARGS...]: one check; the function runs in a subshell
 # in a fresh directory of its own and fails by returning non-zero.
 check() {
@@ -49,12 +49,10 @@ check() {
   dir=$(mktemp -d "$work/case-XXXXXX")
   local log=$dir.log
   if (cd "$dir" && "$@") >"$log" 2>&1; then
-    echo "PASS $name"
-    passed=$((passed + 1))
+    pass "$name"
   else
-    echo "FAIL $name"
+    fail "$name"
     sed 's/^/    /' "$log" | head -40
-    failed=$((failed + 1))
   fi
 }
 
@@ -383,5 +381,5 @@ console_session() {
 }
 check "dlmtool: operator console" console_session
 
-echo "wine: $passed passed, $failed failed"
+counts_line "wine: "
 [ "$failed" -eq 0 ]

@@ -9,23 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_codecs.h"
 #include "support/run_program.h"
 #include "support/sim_fixture.h"
+#include "support/test_data.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using dlmtest::pattern;
 
 uint32_t le32(const Bytes& b, size_t off) {
   return b[off] | (b[off + 1] << 8) | (b[off + 2] << 16) | (uint32_t(b[off + 3]) << 24);
@@ -33,26 +27,10 @@ uint32_t le32(const Bytes& b, size_t off) {
 uint16_t le16(const Bytes& b, size_t off) { return static_cast<uint16_t>(b[off] | (b[off + 1] << 8)); }
 
 // CRC-16/XMODEM, bit by bit.
-uint16_t crc16(const uint8_t* p, size_t n) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc = static_cast<uint16_t>(crc ^ (p[i] << 8));
-    for (int k = 0; k < 8; ++k) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
+const auto& crc16 = dlmtest::ref_crc16;
 
-// One scrambled unit undone: XOR with the seed's low byte, then the low
-// bytes of the shift register.
-void unscramble(uint16_t seed, uint8_t* p, size_t n) {
-  if (n == 0) return;
-  uint16_t s = seed;
-  p[0] ^= static_cast<uint8_t>(s);
-  for (size_t i = 1; i < n; ++i) {
-    s = static_cast<uint16_t>((s << 1) ^ ((s & 0x8000) ? 0x1021 : 0));
-    p[i] ^= static_cast<uint8_t>(s);
-  }
-}
+// One scrambled unit undone (scrambling it again).
+const auto& unscramble = dlmtest::ref_scramble_unit;
 
 struct Zone {
   uint8_t type;

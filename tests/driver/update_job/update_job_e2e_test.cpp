@@ -13,6 +13,7 @@
 
 #include "support/run_program.h"
 #include "support/sim_fixture.h"
+#include "support/test_data.h"
 #include "ufwmake/expected_ufw.h"
 
 namespace {
@@ -22,15 +23,7 @@ using dlmtest::ScratchDir;
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-Bytes pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using dlmtest::pattern;
 
 Bytes slice(const Bytes& b, size_t start, size_t len) {
   EXPECT_LE(start + len, b.size());

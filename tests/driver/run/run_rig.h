@@ -14,6 +14,7 @@
 
 #include "support/run_program.h"
 #include "support/sim_fixture.h"
+#include "support/test_data.h"
 
 namespace runtest {
 
@@ -26,15 +27,7 @@ constexpr uint32_t LOADER_ADDR = 0x1F02000;
 constexpr uint32_t RECORD_ADDR = 0x1F01E00;
 constexpr const char* IMAGE = "qx_dlm.bin";
 
-inline Bytes pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using dlmtest::pattern;
 
 struct Outcome : dlmtest::SimRun {
 

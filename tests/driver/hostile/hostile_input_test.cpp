@@ -13,36 +13,23 @@
 #include <string>
 #include <vector>
 
+#include "support/reference_codecs.h"
 #include "support/run_program.h"
+#include "support/test_data.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using dlmtest::pattern;
 
 uint32_t le32(const Bytes& b, size_t off) {
   return b[off] | (b[off + 1] << 8) | (b[off + 2] << 16) | (uint32_t(b[off + 3]) << 24);
 }
 
-// One scrambled unit undone: XOR with the seed's low byte, then the low
-// bytes of the shift register (x^16 + x^12 + x^5 + 1).
-void unscramble(uint16_t seed, uint8_t* p, size_t n) {
-  uint16_t s = seed;
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0) s = static_cast<uint16_t>((s << 1) ^ ((s & 0x8000) ? 0x1021 : 0));
-    p[i] ^= static_cast<uint8_t>(s);
-  }
-}
+// One scrambled unit undone (scrambling it again).
+const auto& unscramble = dlmtest::ref_scramble_unit;
 
 // The entry names of a resource package (header and entries are one
 // scrambled unit each), in table order.

@@ -14,21 +14,14 @@
 
 #include "support/run_program.h"
 #include "support/sim_fixture.h"
+#include "support/test_data.h"
 
 namespace faulttest {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes pattern(size_t n, uint32_t seed) {
-  Bytes b(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : b) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<uint8_t>(x >> 16);
-  }
-  return b;
-}
+using dlmtest::pattern;
 
 struct Outcome : dlmtest::SimRun {
 
