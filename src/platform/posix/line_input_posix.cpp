@@ -33,7 +33,12 @@ bool read_edited_line(const char* prompt, size_t limit, std::string& line) {
   }
   std::fflush(stdout);
   const std::unique_ptr<char, LineFree> text(readline(prompt));
-  if (!text) return false;
+  if (!text) {
+    // Ctrl-D leaves the cursor after the prompt; the shell's prompt goes on
+    // a line of its own.
+    std::fputc('\n', stdout);
+    return false;
+  }
   line = text.get();
   if (line.size() > limit) line.resize(limit);
   if (line.find_first_not_of(" \t") != std::string::npos) add_history(text.get());
