@@ -7,6 +7,7 @@
 #include "common/error_codes.h"
 #include "common/report.h"
 #include "console/console_session.h"
+#include "platform/line_input.h"
 #include "platform/platform.h"
 
 namespace dlm {
@@ -19,20 +20,16 @@ constexpr int SCREEN_ROWS = 500;
 constexpr int WINDOW_ROWS = 35;
 // The input line holds at most this many characters.
 constexpr size_t LINE_LIMIT = 255;
+// The exit status at the end of input when a command of the session failed.
+constexpr int SESSION_FAILED_STATUS = 1;
 
-// Reads one line without its line end (LF, or CR LF). Characters beyond the
-// limit are dropped up to the line end, so an over-long line is cut rather
-// than split into several commands; a NUL ends the line's text. False at the
-// end of input when no character was read.
-bool read_console_line(std::FILE* in, std::string& line) {
-  line.clear();
-  int c = std::getc(in);
-  if (c == EOF) return false;
-  bool ended = false;
-  for (; c != EOF && c != '\n'; c = std::getc(in)) {
-    if (c == '\0') ended = true;
-    if (!ended && line.size() < LINE_LIMIT) line.push_back(static_cast<char>(c));
-  }
+// One line without its line end (LF, or CR LF): the reader has cut it to the
+// limit, so an over-long line is not split into several commands; a NUL ends
+// the line's text. False at the end of input.
+bool read_console_line(std::string& line) {
+  if (!plat::read_line(">", LINE_LIMIT, line)) return false;
+  const size_t nul = line.find('\0');
+  if (nul != std::string::npos) line.resize(nul);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
@@ -40,6 +37,9 @@ bool read_console_line(std::FILE* in, std::string& line) {
 }  // namespace
 
 void run_console() {
+  // Every text reaches a pipe as it is printed, the progress marks of the
+  // long commands included, not when a buffer fills.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   ConsoleSession session;
 
   plat::console_set_size(SCREEN_COLUMNS, SCREEN_ROWS, WINDOW_ROWS);
@@ -53,12 +53,15 @@ void run_console() {
   std::printf("? for help\n");
 
   std::string line;
+  bool any_failed = false;
   for (;;) {
-    std::printf(">");
-    std::fflush(stdout);
-    // The end of input leaves the console as q does.
-    if (!read_console_line(stdin, line)) REPORT_AND_EXIT(DLM_ERR_NONE);
-    session.handle_line(line);
+    // The end of input leaves the console as q does, unless a command of
+    // the session failed: a script piped in then ends with a failure status.
+    if (!read_console_line(line)) {
+      if (any_failed) plat::exit_process(SESSION_FAILED_STATUS);
+      REPORT_AND_EXIT(DLM_ERR_NONE);
+    }
+    if (session.handle_line(line) != 0) any_failed = true;
   }
 }
 

@@ -11,28 +11,34 @@ namespace dlm {
 
 class ConsoleSession {
  public:
+  static constexpr int COMMAND_FAILED = 1;
+
   // The device link stays closed until a dev command finds the chip.
   ConsoleSession();
 
   // Carries out one command line (at most 255 characters, without its line
-  // end); q or Q ends the process with status 0.
-  void handle_line(const std::string& line);
+  // end); q or Q ends the process with status 0. Returns 0, or
+  // COMMAND_FAILED when a command printed one of its error texts: refused
+  // arguments, a configuration that would not load, no device found, a
+  // device or file operation that failed, a memory test that found a
+  // difference. A line that names no command is not a failed command.
+  int handle_line(const std::string& line);
 
   static void print_help();
 
  private:
-  void find_chip(const std::string& line);
-  void dispatch(const std::string& line);
+  int find_chip(const std::string& line);
+  int dispatch(const std::string& line);
 
-  void dump_disk(const std::string& line);
-  void dump_ram(const std::string& line);
-  void write_disk(const std::string& line);
-  void write_ram(const std::string& line);
-  void memory_test(const std::string& line);
-  void erase_sectors(const std::string& line);
-  void erase_blocks(const std::string& line);
-  void erase_chip(const std::string& line);
-  void run_code(const std::string& line);
+  int dump_disk(const std::string& line);
+  int dump_ram(const std::string& line);
+  int write_disk(const std::string& line);
+  int write_ram(const std::string& line);
+  int memory_test(const std::string& line);
+  int erase_sectors(const std::string& line);
+  int erase_blocks(const std::string& line);
+  int erase_chip(const std::string& line);
+  int run_code(const std::string& line);
 
   DeviceLink link_;
   // Reset to 0 before each command line.

@@ -40,7 +40,7 @@ std::vector<uint8_t> test_pattern(size_t size, bool random, uint32_t value) {
 // The length needs its unit: without "M" or "K" the line is refused. A test
 // whose writing or reading stopped early counts as failed even when the bytes
 // happen to agree, since they were not all written or not all read.
-void ConsoleSession::memory_test(const std::string& line) {
+int ConsoleSession::memory_test(const std::string& line) {
   int32_t length = 0;
   scan_memtest_args(line, start_, length);
   uint64_t unit = 0;
@@ -49,7 +49,7 @@ void ConsoleSession::memory_test(const std::string& line) {
   const uint64_t size = length < 0 ? 0 : static_cast<uint64_t>(length) * unit;
   if (unit == 0 || length < 0 || start_ + size > UINT32_MAX) {
     std::printf("cmd arg error\n");
-    return;
+    return COMMAND_FAILED;
   }
   end_ = static_cast<uint32_t>(start_ + size);
 
@@ -88,14 +88,15 @@ void ConsoleSession::memory_test(const std::string& line) {
       break;
     }
   }
-  if (complete && read == written) return;
+  if (complete && read == written) return 0;
 
   std::printf("memtest test fail\n");
   if (!write_whole_file("wfile.bin", written.data(), written.size())) {
     std::printf("create wfile fail\n");
-    return;
+    return COMMAND_FAILED;
   }
   if (!write_whole_file("rfile.bin", read.data(), read.size())) std::printf("create rfile fail\n");
+  return COMMAND_FAILED;
 }
 
 }  // namespace dlm

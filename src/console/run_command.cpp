@@ -17,7 +17,7 @@ constexpr uint32_t RECORD_BELOW = 512;
 
 }  // namespace
 
-void ConsoleSession::run_code(const std::string& line) {
+int ConsoleSession::run_code(const std::string& line) {
   // ADDR and ARG start from 0 on every line; ARG2 keeps its last value. A
   // fourth number is read and ignored.
   uint32_t numbers[4] = {start_, end_, go_arg2_, 0};
@@ -44,7 +44,9 @@ void ConsoleSession::run_code(const std::string& line) {
     std::printf("Goto the address(0x%.8x) arg(0x%.8x) run\n", address, argument);
     result = link_.run_at(address, static_cast<uint16_t>(argument));
   }
-  if (result != 0) std::printf("run fial\n");
+  if (result == 0) return 0;
+  std::printf("run fial\n");
+  return COMMAND_FAILED;
 }
 
 }  // namespace dlm

@@ -17,14 +17,14 @@ constexpr uint32_t COPY_SPACING = 0x3B0000;
 // The disk write always erases and writes every block. The copies go on
 // until the chip refuses one (normally past the end of the flash); the
 // bell then tells the operator the command is over.
-void ConsoleSession::write_disk(const std::string& line) {
+int ConsoleSession::write_disk(const std::string& line) {
   if (parse_command_args(line, ArgMode::ADDRESS_AND_FILE, start_, end_, file_name_) != 0) {
     std::printf("cmd arg error\n");
-    return;
+    return COMMAND_FAILED;
   }
   if (start_ % SECTOR_SIZE != 0) {
     std::printf("start addr(0x%.8x) must aline to sector \n", start_);
-    return;
+    return COMMAND_FAILED;
   }
   uint32_t address = start_;
   for (;;) {
@@ -32,22 +32,26 @@ void ConsoleSession::write_disk(const std::string& line) {
     const int result = link_.write_file_to_disk(file_name_, true, address, 0);
     if (result != 0) {
       std::printf("write file %s to disk fail err=0x%.8x\n\a", file_name_.c_str(), static_cast<uint32_t>(result));
-      return;
+      // The copies normally end where the flash does; only a first copy
+      // that was refused means the command did nothing.
+      return address == start_ ? COMMAND_FAILED : 0;
     }
     // A next copy past 4 GiB would land on the first ones again.
-    if (address > UINT32_MAX - COPY_SPACING) return;
+    if (address > UINT32_MAX - COPY_SPACING) return 0;
     address += COPY_SPACING;
   }
 }
 
-void ConsoleSession::write_ram(const std::string& line) {
+int ConsoleSession::write_ram(const std::string& line) {
   if (parse_command_args(line, ArgMode::ADDRESS_AND_FILE, start_, end_, file_name_) != 0) {
     std::printf("cmd arg error\n");
-    return;
+    return COMMAND_FAILED;
   }
   std::printf("write file %s to ram at 0x%.8x\n", file_name_.c_str(), start_);
   const int result = link_.write_file_to_ram(file_name_, start_, true);
-  if (result != 0) std::printf("write file to ram err=0x%.8x\n", static_cast<uint32_t>(result));
+  if (result == 0) return 0;
+  std::printf("write file to ram err=0x%.8x\n", static_cast<uint32_t>(result));
+  return COMMAND_FAILED;
 }
 
 }  // namespace dlm

@@ -2,8 +2,15 @@
 // standard input and works on dlmsim. Transcripts are compared byte for byte;
 // only the help text's build date and time are matched by their pattern.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <regex>
 #include <string>
@@ -228,6 +235,22 @@ TEST_F(ConsoleSession, DeviceCommand) {
   EXPECT_FALSE(exists("mydev.bin"));
   // Nothing was ever sent to a decoy.
   stop_sim();
+}
+
+// dev without a name would match every USB disk, a memory stick first; it
+// opens nothing, closes the chip opened before, and sends no command block to
+// any drive.
+TEST_F(ConsoleSession, DeviceCommandWithoutANameOpensNothing) {
+  start_sim({"--decoy-usb", "ACME:STICK"});
+  RunResult r = console("dev\ndev \ndev ;\ndev ; ;\nec\ndev zk40\ndev\nec\n");
+  const std::string offline = "erase chip\nerase chip error 00000004\n";
+  EXPECT_EQ(r.out, kBanner + ">device offline\n>device offline\n>device offline\n>device offline\n>" + kCfg + offline +
+                       ">acmestick\n" + kFound + ">device offline\n>" + kCfg + offline + ">");
+  EXPECT_NE(r.err.find("dev zk40"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 1);
+  stop_sim();
+  EXPECT_EQ(sim->exit_status(), 0) << sim->log();  // 3 when a decoy was sent a command
+  for (const auto& line : dlmtest::read_sim_trace(trace())) EXPECT_EQ(line.kind, "exit") << "drive " << line.drive;
 }
 
 TEST_F(ConsoleSession, DeviceCommandsBeforeDevReportOffline) {
@@ -637,6 +660,144 @@ TEST_F(ConsoleSession, CommandsAfterErasesAndRunsStillParse) {
                        "dump disk form 0x00001000 to 0x00001100 to file a.bin\n>");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(dlmtest::read_file(dir / "a.bin"), slice(flash, 0x1000, 0x100));
+}
+
+// --- End of input --------------------------------------------------------------------
+
+// A session piped in ends with status 1 when one of its commands failed, 0
+// otherwise; q always ends with 0. Lines that name no command do not count.
+TEST_F(ConsoleSession, EndOfInputStatusTellsWhetherACommandFailed) {
+  start_sim();
+  dlmtest::write_file(dir / "small.bin", pattern(1000, 5));
+  struct {
+    const char* name;
+    std::string input;
+    int status;
+  } const rows[] = {
+      {"no input", "", 0},
+      {"help and disk status", "?\nds\n", 0},
+      {"lines that name no command", "xyz\n\nrx\nquit\n", 0},
+      {"commands that succeed",
+       "dev zk40\nrr 0x1000000-0x1000010 r.bin\nwr 0x1000000 small.bin\nes 1-2\neb 3-3\nec\nmt 0x1000000 1K 7\n"
+       "go 0x100 1\n",
+       0},
+      {"wd copies until the flash ends", "dev zk40\nwd 0 small.bin\n", 0},
+      {"no chip of that name", "dev nothing\n", 1},
+      {"dev without a name", "dev\n", 1},
+      {"device offline", "ec\n", 1},
+      {"reversed range", "dev zk40\nrd 10-0 x.bin\nds\n", 1},
+      {"missing file for RAM", "dev zk40\nwr 0x1000000 missing.bin\n", 1},
+      {"wd whose first copy fails", "dev zk40\nwd 0 missing.bin\n", 1},
+      {"wd off a sector", "dev zk40\nwd 1 small.bin\n", 1},
+      {"mt without a unit", "dev zk40\nmt 0x1000000 1 7\n", 1},
+      {"dump file that cannot be created", "dev zk40\nrd 0-16 nodir/x.bin\n", 1},
+      {"a failure before successes", "ec\ndev zk40\nds\nrr 0x1000000-0x1000010 r.bin\n", 1},
+      {"q after a failure", "ec\nq\n", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RunResult r = console(row.input);
+    EXPECT_EQ(r.status, row.status) << r.out;
+  }
+}
+
+TEST_F(ConsoleSession, EndOfInputStatusAfterAConfigurationThatWouldNotLoad) {
+  start_sim();
+  std::filesystem::remove(dir / "dlm_tools-new.cfg");
+  EXPECT_EQ(console("?\n").status, 0);
+  EXPECT_EQ(console("ds\n").status, 1);
+}
+
+// A console whose standard input stays open: lines go in one at a time and
+// standard output is read as it arrives.
+class LiveConsole {
+ public:
+  LiveConsole(const std::string& dir, const std::map<std::string, std::string>& env) {
+    ::signal(SIGPIPE, SIG_IGN);  // a console that died must fail the test, not end it
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+      if (::chdir(dir.c_str()) != 0) ::_exit(127);
+      for (const auto& [k, v] : env) ::setenv(k.c_str(), v.c_str(), 1);
+      ::execl(DLM_DLMTOOL, DLM_DLMTOOL, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    in_ = in[1];
+    out_ = out[0];
+  }
+  ~LiveConsole() { finish(); }
+
+  void send(const std::string& text) { ASSERT_EQ(::write(in_, text.data(), text.size()), ssize_t(text.size())); }
+
+  // Reads until the output holds text; false after 10 s without it.
+  bool wait_for(const std::string& text) {
+    for (int i = 0; i < 100 && out.find(text) == std::string::npos; ++i) {
+      pollfd p{out_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(out_, buf, sizeof buf);
+      if (n <= 0) break;
+      out.append(buf, static_cast<size_t>(n));
+    }
+    return out.find(text) != std::string::npos;
+  }
+
+  // Ends the input and returns the exit status.
+  int finish() {
+    if (pid_ <= 0) return -1;
+    ::close(in_);
+    wait_for("\x01never");
+    ::close(out_);
+    int st = 0;
+    ::waitpid(pid_, &st, 0);
+    pid_ = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+
+  std::string out;
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+};
+
+// Opens a FIFO's writing end once a reader has opened the other, then closes
+// it; false when no reader came within 10 s.
+bool open_and_close_fifo(const std::string& path) {
+  for (int i = 0; i < 1000; ++i) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) return ::close(fd) == 0;
+    timespec pause{0, 10000000};
+    ::nanosleep(&pause, nullptr);
+  }
+  return false;
+}
+
+// The texts of a command reach a pipe while it runs: wr names its file, then
+// blocks opening a FIFO that has no writer yet. A buffered standard output
+// would hold the line back until the command ended. (A FIFO cannot be sized,
+// so the load then fails, which ends the command.)
+TEST_F(ConsoleSession, OutputReachesAPipeWhileACommandRuns) {
+  start_sim();
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  LiveConsole live(dir.path(), {{"TMPDIR", dir.path()}, {"DLMSIM_SOCKET", sim->socket_path()}});
+  live.send("dev zk40\n");
+  ASSERT_TRUE(live.wait_for(kFound + ">")) << live.out;
+  live.send("wr 0x1000000 fifo\n");
+  EXPECT_TRUE(live.wait_for("write file fifo to ram at 0x01000000\n")) << live.out;
+  ASSERT_TRUE(open_and_close_fifo(dir / "fifo"));
+  ASSERT_TRUE(live.wait_for("err=0x00000006\n>")) << live.out;
+  EXPECT_EQ(live.finish(), 1);
+  EXPECT_EQ(live.out.substr(live.out.find("? for help\n")),
+            "? for help\n>" + kFound + ">" + kCfg +
+                "write file fifo to ram at 0x01000000\nopen file fifo error\nwrite file to ram err=0x00000006\n>");
 }
 
 }  // namespace
