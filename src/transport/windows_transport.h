@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/scsi_transport.h"
+#include "transport/scsi_transport.h"
 
-namespace plat {
+namespace dlm {
 
 // The system calls the transport makes. Tests pass their own to see the
 // requests it builds and to play drives; null members use the real calls.
@@ -34,8 +34,8 @@ constexpr size_t STORAGE_DESCRIPTOR_BUFFER = 551;
 // the offsets the descriptor gives, NUL-terminated, within the returned bytes;
 // blanks around them are padding. False when the bytes are too short to hold
 // a descriptor.
-bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, dlm::DriveInfo& drive);
+bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, DriveInfo& drive);
 
-std::unique_ptr<dlm::ScsiTransport> make_windows_transport(const WindowsDriveIo& io = {});
+std::unique_ptr<ScsiTransport> make_windows_transport(const WindowsDriveIo& io = {});
 
-}  // namespace plat
+}  // namespace dlm
