@@ -1,5 +1,6 @@
 // Linux pass-through: SCSI disks found in sysfs, commands through the disk's
-// SCSI generic node with the SG_IO ioctl.
+// SCSI generic node with the SG_IO ioctl. One backend of scsi_transport.h;
+// make_transport.cpp picks it on Linux, tests build it on a fixture tree.
 #pragma once
 
 #include <memory>

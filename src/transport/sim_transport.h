@@ -1,5 +1,6 @@
 // The dlmsim client: drives listed, opened and commanded through dlmsim's
-// Unix socket (see sim/PROTOCOL.md).
+// Unix socket (see sim/PROTOCOL.md), frames by sim_wire. One backend of
+// scsi_transport.h; make_transport.cpp picks it when DLMSIM_SOCKET is set.
 #pragma once
 
 #include <memory>

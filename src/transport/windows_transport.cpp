@@ -1,6 +1,3 @@
-// The Windows pass-through backend: drives 1 to 9 opened as
-// "\\.\PHYSICALDRIVEn", identified by the storage property query and
-// commanded with IOCTL_SCSI_PASS_THROUGH_DIRECT (record in scsi_pass_through).
 #include "transport/windows_transport.h"
 
 #include <winioctl.h>

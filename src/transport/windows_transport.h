@@ -1,6 +1,8 @@
 // Windows pass-through: physical drives 1 to 9 ("\\.\PHYSICALDRIVEn"),
 // identified with the storage property query, commanded with
-// IOCTL_SCSI_PASS_THROUGH_DIRECT.
+// IOCTL_SCSI_PASS_THROUGH_DIRECT. One backend of scsi_transport.h, the one
+// make_transport.cpp picks on Windows; it may include common/ and no other
+// layer of the project.
 #pragma once
 
 #include <windows.h>

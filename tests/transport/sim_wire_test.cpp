@@ -128,7 +128,9 @@ TEST(SimWire, ReplyHead) {
   for (const Row& r : rows) {
     uint32_t status = 99, payload = 99;
     EXPECT_EQ(wire::decode_reply_head(r.head.data(), status, payload), r.accepted) << r.name;
-    if (r.accepted) EXPECT_EQ(payload, r.payload) << r.name;
+    if (r.accepted) {
+      EXPECT_EQ(payload, r.payload) << r.name;
+    }
   }
 
   uint32_t length = 0;
