@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/bytes.h"
+#include "transport/sim_wire.h"
 #include "wire.h"
 
 namespace dlmsim {
+
+namespace wire = dlm::sim_wire;
 
 SimClient::~SimClient() { disconnect(); }
 
@@ -65,12 +67,12 @@ int SimClient::transact(const uint8_t* head, size_t head_len, std::span<const ui
       v->iov_len -= done;
     }
   }
-  uint8_t reply_head[8];
+  uint8_t reply_head[wire::REPLY_HEAD_SIZE];
   if (!read_exact(fd_, reply_head, sizeof reply_head)) return EPIPE;
-  const uint32_t len = dlm::get_le32(reply_head, 0);
-  if (len < 4 || len > MAX_BODY) return EPIPE;
-  const int status = static_cast<int>(dlm::get_le32(reply_head, 4));
-  const size_t body = len - 4;
+  uint32_t reply_status = 0;
+  uint32_t body = 0;
+  if (!wire::decode_reply_head(reply_head, reply_status, body)) return EPIPE;
+  const int status = static_cast<int>(reply_status);
   if (status == 0 && !direct.empty()) {
     if (body != direct.size()) return EPIPE;
     if (!read_exact(fd_, direct.data(), body)) return EPIPE;
@@ -82,75 +84,72 @@ int SimClient::transact(const uint8_t* head, size_t head_len, std::span<const ui
 }
 
 int SimClient::list(std::vector<ListedDrive>& drives) {
-  const uint8_t req[5] = {1, 0, 0, 0, REQ_LIST};
+  uint8_t req[wire::SIMPLE_REQUEST_SIZE];
+  wire::encode_simple_request(req, wire::REQ_LIST);
   std::vector<uint8_t> p;
   const int status = transact(req, sizeof req, {}, p);
   if (status != 0) return status;
   drives.clear();
-  if (p.size() < 2 || p[0] != WIRE_VERSION) return EPIPE;
-  size_t at = 2;
-  for (unsigned i = 0; i < p[1]; ++i) {
+  std::vector<wire::ListEntry> listed;
+  const bool whole = wire::decode_list(p.data(), p.size(), listed);
+  for (wire::ListEntry& entry : listed) {
     ListedDrive d;
-    if (at + 3 > p.size()) return EPIPE;
-    d.number = p[at++];
-    d.spec.bus = p[at++];
-    for (std::string* text : {&d.spec.vendor, &d.spec.product}) {
-      if (at >= p.size()) return EPIPE;
-      const size_t n = p[at++];
-      if (at + n > p.size()) return EPIPE;
-      text->assign(reinterpret_cast<const char*>(p.data()) + at, n);
-      at += n;
-    }
-    drives.push_back(d);
+    d.number = entry.number;
+    d.spec.bus = entry.bus_type;
+    d.spec.vendor = std::move(entry.vendor);
+    d.spec.product = std::move(entry.product);
+    drives.push_back(std::move(d));
   }
-  return 0;
+  return whole ? 0 : EPIPE;
 }
 
 int SimClient::open_drive(uint8_t drive) {
-  const uint8_t req[6] = {2, 0, 0, 0, REQ_OPEN, drive};
+  uint8_t req[wire::OPEN_REQUEST_SIZE];
+  wire::encode_open_request(req, drive);
   std::vector<uint8_t> p;
   return transact(req, sizeof req, {}, p);
 }
 
 int SimClient::close_drive() {
-  const uint8_t req[5] = {1, 0, 0, 0, REQ_CLOSE};
+  uint8_t req[wire::SIMPLE_REQUEST_SIZE];
+  wire::encode_simple_request(req, wire::REQ_CLOSE);
   std::vector<uint8_t> p;
   return transact(req, sizeof req, {}, p);
 }
 
 int SimClient::command(DataDir dir, const uint8_t* cdb, std::span<const uint8_t> out, std::span<uint8_t> in,
                        uint32_t timeout_ms) {
-  uint8_t req[4 + CMD_HEADER] = {};
-  uint8_t* body = req + 4;
   const size_t count = dir == DataDir::out ? out.size() : dir == DataDir::in ? in.size() : 0;
-  dlm::put_le32(req, 0, static_cast<uint32_t>(CMD_HEADER + (dir == DataDir::out ? count : 0)));
-  body[0] = REQ_COMMAND;
-  body[CMD_DIR] = static_cast<uint8_t>(dir);
-  body[CMD_CDB_LEN] = 16;
-  dlm::put_le32(body, CMD_TIMEOUT, timeout_ms);
-  dlm::put_le32(body, CMD_COUNT, static_cast<uint32_t>(count));
-  std::memcpy(body + CMD_CDB, cdb, 16);
+  wire::CommandHead head;
+  head.direction = static_cast<uint8_t>(dir);
+  head.cdb_length = 16;
+  head.timeout_ms = timeout_ms;
+  head.count = static_cast<uint32_t>(count);
+  std::memcpy(head.cdb, cdb, 16);
+  uint8_t req[wire::COMMAND_FRAME_HEAD];
+  wire::encode_command_head(req, head);
   std::vector<uint8_t> p;
   return transact(req, sizeof req, dir == DataDir::out ? out : std::span<const uint8_t>{}, p,
                   dir == DataDir::in ? in : std::span<uint8_t>{});
 }
 
 int SimClient::dump(const std::string& path) {
-  uint8_t req[5] = {};
-  dlm::put_le32(req, 0, static_cast<uint32_t>(1 + path.size()));
-  req[4] = REQ_DUMP;
+  uint8_t req[wire::DUMP_HEAD_SIZE];
+  wire::encode_dump_head(req, path.size());
   std::vector<uint8_t> p;
   return transact(req, sizeof req, {reinterpret_cast<const uint8_t*>(path.data()), path.size()}, p);
 }
 
 int SimClient::shutdown() {
-  const uint8_t req[5] = {1, 0, 0, 0, REQ_SHUTDOWN};
+  uint8_t req[wire::SIMPLE_REQUEST_SIZE];
+  wire::encode_simple_request(req, wire::REQ_SHUTDOWN);
   std::vector<uint8_t> p;
   return transact(req, sizeof req, {}, p);
 }
 
 int SimClient::info(std::string& json) {
-  const uint8_t req[5] = {1, 0, 0, 0, REQ_INFO};
+  uint8_t req[wire::SIMPLE_REQUEST_SIZE];
+  wire::encode_simple_request(req, wire::REQ_INFO);
   std::vector<uint8_t> p;
   const int status = transact(req, sizeof req, {}, p);
   json.assign(p.begin(), p.end());

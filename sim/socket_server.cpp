@@ -11,10 +11,12 @@
 #include <cstring>
 #include <vector>
 
-#include "common/bytes.h"
+#include "transport/sim_wire.h"
 #include "wire.h"
 
 namespace dlmsim {
+
+namespace wire = dlm::sim_wire;
 
 SocketServer::~SocketServer() {
   reap(true);
@@ -91,10 +93,10 @@ void SocketServer::handle(Connection& c) {
   std::vector<uint8_t> reply(256);  // grows to the largest reply, never shrinks
   uint8_t drive = 0;                // selected by OPEN
   while (true) {
-    uint8_t head[4];
+    uint8_t head[wire::LENGTH_SIZE];
     if (!read_exact(c.fd, head, sizeof head)) break;
-    const uint32_t len = dlm::get_le32(head, 0);
-    if (len == 0 || len > MAX_BODY) break;
+    uint32_t len = 0;
+    if (!wire::decode_request_length(head, len)) break;
     if (body.size() < len) body.resize(len);
     if (!read_exact(c.fd, body.data(), len)) break;
 
@@ -103,48 +105,36 @@ void SocketServer::handle(Connection& c) {
     bool stop = false;
     bool broken = false;
     auto reserve_payload = [&reply](size_t n) {
-      if (reply.size() < 8 + n) reply.resize(8 + n);
+      if (reply.size() < wire::REPLY_HEAD_SIZE + n) reply.resize(wire::REPLY_HEAD_SIZE + n);
     };
     switch (body[0]) {
-      case REQ_LIST: {
-        const std::vector<ListedDrive> drives = engine_.list();
-        reserve_payload(2 + drives.size() * (5 + 2 * 255));
-        uint8_t* p = reply.data() + 8;
-        p[payload++] = WIRE_VERSION;
-        p[payload++] = static_cast<uint8_t>(drives.size());
-        for (const ListedDrive& d : drives) {
-          p[payload++] = d.number;
-          p[payload++] = d.spec.bus;
-          for (const std::string* text : {&d.spec.vendor, &d.spec.product}) {
-            p[payload++] = static_cast<uint8_t>(text->size());
-            std::memcpy(p + payload, text->data(), text->size());
-            payload += text->size();
-          }
-        }
+      case wire::REQ_LIST: {
+        std::vector<wire::ListEntry> listed;
+        for (const ListedDrive& d : engine_.list())
+          listed.push_back({d.number, d.spec.bus, d.spec.vendor, d.spec.product});
+        payload = wire::encode_list(listed, reply, wire::REPLY_HEAD_SIZE);
         break;
       }
-      case REQ_OPEN:
-        if (len != 2) {
+      case wire::REQ_OPEN: {
+        uint8_t number = 0;
+        if (!wire::decode_open_request(body.data(), len, number)) {
           broken = true;
           break;
         }
-        status = engine_.open_drive(body[1]);
-        if (status == 0) drive = body[1];
+        status = engine_.open_drive(number);
+        if (status == 0) drive = number;
         break;
-      case REQ_COMMAND: {
-        if (len < CMD_HEADER) {
+      }
+      case wire::REQ_COMMAND: {
+        wire::CommandHead head;
+        if (!wire::decode_command_head(body.data(), len, head)) {
           broken = true;
           break;
         }
-        const uint8_t dir = body[CMD_DIR];
-        const uint8_t cdb_len = body[CMD_CDB_LEN];
-        const uint32_t count = dlm::get_le32(body.data(), CMD_COUNT);
-        const size_t expected = CMD_HEADER + (dir == static_cast<uint8_t>(DataDir::out) ? count : 0);
-        if (len != expected || count > MAX_BODY) {
-          broken = true;
-          break;
-        }
-        if (dir > 2 || cdb_len == 0 || cdb_len > 16 || (dir == 0 && count != 0)) {
+        const uint8_t dir = head.direction;
+        const uint8_t cdb_len = head.cdb_length;
+        const uint32_t count = head.count;
+        if (dir > wire::DIR_OUT || cdb_len == 0 || cdb_len > 16 || (dir == 0 && count != 0)) {
           status = EINVAL;
           break;
         }
@@ -155,29 +145,29 @@ void SocketServer::handle(Connection& c) {
         const DataDir d = static_cast<DataDir>(dir);
         std::span<const uint8_t> out;
         std::span<uint8_t> in;
-        if (d == DataDir::out) out = {body.data() + CMD_HEADER, count};
+        if (d == DataDir::out) out = {body.data() + wire::COMMAND_HEAD_SIZE, count};
         if (d == DataDir::in) {
           reserve_payload(count);
-          in = {reply.data() + 8, count};
+          in = {reply.data() + wire::REPLY_HEAD_SIZE, count};
         }
-        status = engine_.command(drive, d, body.data() + CMD_CDB, cdb_len, out, in);
+        status = engine_.command(drive, d, head.cdb, cdb_len, out, in);
         if (status == 0) payload = in.size();
         break;
       }
-      case REQ_CLOSE:
+      case wire::REQ_CLOSE:
         status = drive == 0 ? EBADF : 0;
         drive = 0;
         break;
-      case REQ_DUMP:
-        status = engine_.dump(std::string(reinterpret_cast<const char*>(body.data()) + 1, len - 1));
+      case wire::REQ_DUMP:
+        status = engine_.dump(wire::decode_dump_path(body.data(), len));
         break;
-      case REQ_SHUTDOWN:
+      case wire::REQ_SHUTDOWN:
         stop = true;
         break;
-      case REQ_INFO: {
+      case wire::REQ_INFO: {
         const std::string text = engine_.info_json();
         reserve_payload(text.size());
-        std::memcpy(reply.data() + 8, text.data(), text.size());
+        std::memcpy(reply.data() + wire::REPLY_HEAD_SIZE, text.data(), text.size());
         payload = text.size();
         break;
       }
@@ -186,9 +176,8 @@ void SocketServer::handle(Connection& c) {
         break;
     }
     if (broken) break;
-    dlm::put_le32(reply.data(), 0, static_cast<uint32_t>(4 + payload));
-    dlm::put_le32(reply.data(), 4, static_cast<uint32_t>(status));
-    if (!write_exact(c.fd, reply.data(), 8 + payload)) break;
+    wire::encode_reply_head(reply.data(), static_cast<uint32_t>(status), static_cast<uint32_t>(payload));
+    if (!write_exact(c.fd, reply.data(), wire::REPLY_HEAD_SIZE + payload)) break;
     if (stop) {
       const uint8_t one = 1;
       if (::write(stop_pipe_[1], &one, 1) < 0) break;

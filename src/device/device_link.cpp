@@ -50,7 +50,7 @@ int DeviceLink::find_device(std::string_view names) {
 int DeviceLink::find_drive(std::string_view name) {
   close();
   std::vector<DriveInfo> drives;
-  if (transport_) transport_->list_drives(drives);
+  list_drives(drives);
   for (int number = 1; number <= 9; ++number) {
     int result = open_listed(drives, number, name);
     if (result != 0 && result != -1) {
@@ -63,8 +63,27 @@ int DeviceLink::find_drive(std::string_view name) {
 
 int DeviceLink::open_drive(int number, std::string_view name) {
   std::vector<DriveInfo> drives;
-  if (transport_) transport_->list_drives(drives);
+  list_drives(drives);
   return open_listed(drives, number, name);
+}
+
+void DeviceLink::list_drives(std::vector<DriveInfo>& drives) {
+  drives.clear();
+  if (!transport_) return;
+  transport_->list_drives(drives);
+  tell_open_denied();
+}
+
+void DeviceLink::tell_open_denied() {
+  if (open_denied_told_) return;
+  const std::string denied = transport_->last_open_denied();
+  if (denied.empty()) return;
+  // Without rights every drive is refused and the run would silently go on
+  // without a chip; one line is enough however many drives and names are tried.
+  std::fprintf(stderr,
+               "cannot open %s: access denied; run dlmtool from an elevated (administrator) command prompt\n",
+               denied.c_str());
+  open_denied_told_ = true;
 }
 
 int DeviceLink::open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name) {
@@ -82,7 +101,10 @@ int DeviceLink::open_listed(const std::vector<DriveInfo>& drives, int number, st
 
   // A disk is only ever opened once it matched: other disks never see a command.
   if (handle != 0) close();
-  if (transport_->open(number) != 0) return -1;
+  if (transport_->open(number) != 0) {
+    tell_open_denied();
+    return -1;
+  }
   device_name = identification;
   handle = number;
   return number;

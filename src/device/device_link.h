@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/scsi_transport.h"
+#include "transport/scsi_transport.h"
 
 namespace dlm {
 
@@ -146,6 +146,10 @@ class DeviceLink {
   int write_disk_with_crc(const uint8_t* data, uint32_t disk_address, uint32_t length, uint16_t crc);
   int check_disk_crc_value(uint32_t disk_address, uint32_t length, uint16_t crc);
   int open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name);
+  // The transport's drive list. When the system refused a drive for lack of
+  // rights, says so once per link on standard error, with what to do.
+  void list_drives(std::vector<DriveInfo>& drives);
+  void tell_open_denied();
   void begin_command(uint8_t command_class, uint8_t sub);
   int send_reply_command(uint32_t reply_length);
   int write_ram_once(const uint8_t* data, uint32_t ram_address, uint32_t length);
@@ -155,6 +159,7 @@ class DeviceLink {
   int read_back_512(const uint8_t* data, uint32_t disk_address, uint32_t length);
 
   std::unique_ptr<ScsiTransport> transport_;
+  bool open_denied_told_ = false;
 };
 
 }  // namespace dlm

@@ -1,7 +1,9 @@
-// The thin OS layer. Everything that touches the operating system (temporary
-// directory, file copy and delete, child processes, console, message box,
-// process exit) is reached through this header; the subsystems include no OS
-// headers. posix/ and windows/ implement it.
+// The thin OS layer: temporary directory, file copy and delete, child
+// processes, console, message box, process exit. Everything else that touches
+// the operating system is reached through this header, except the SCSI
+// pass-through, which is src/transport's; the subsystems include no OS
+// headers. posix/ and windows/ implement it; like the transport, they may
+// include common/ and nothing else of the project.
 #pragma once
 
 #include <cstdint>

@@ -15,7 +15,7 @@
 
 #include "common/bytes.h"
 #include "common/crc16.h"
-#include "device/scsi_transport.h"
+#include "transport/scsi_transport.h"
 
 namespace devtest {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "check.h"
-#include "platform/windows/scsi_pass_through.h"
+#include "transport/scsi_pass_through.h"
 
 namespace {
 
@@ -55,15 +55,15 @@ constexpr Case kCases[] = {
 }  // namespace
 
 int main() {
-  CHECK(sizeof(plat::PassThroughRecord) == kLayout.record_size);
+  CHECK(sizeof(dlm::PassThroughRecord) == kLayout.record_size);
   for (const Case& c : kCases) {
     uint8_t cdb[20];
     for (size_t i = 0; i < sizeof cdb; ++i) cdb[i] = static_cast<uint8_t>(0xA0 + i);
     std::vector<uint8_t> data(16);
 
-    plat::PassThroughRecord record;
+    dlm::PassThroughRecord record;
     std::memset(&record, 0x5A, sizeof record);  // every byte must be written
-    plat::build_pass_through(record, cdb, c.cdb_len, c.direction, data.data(), c.count, c.timeout_ms);
+    dlm::build_pass_through(record, cdb, c.cdb_len, c.direction, data.data(), c.count, c.timeout_ms);
     uint8_t b[sizeof record];
     std::memcpy(b, &record, sizeof record);
 

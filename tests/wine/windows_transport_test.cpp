@@ -8,8 +8,8 @@
 
 #include "check.h"
 #include "device/device_link.h"
-#include "platform/windows/scsi_pass_through.h"
-#include "platform/windows/scsi_transport_windows.h"
+#include "transport/scsi_pass_through.h"
+#include "transport/windows_transport.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ BOOL fake_close(HANDLE h) {
   return TRUE;
 }
 
-constexpr plat::WindowsDriveIo kIo{fake_open, fake_control, fake_close};
+constexpr dlm::WindowsDriveIo kIo{fake_open, fake_control, fake_close};
 
 void reset() {
   g_requests.clear();
@@ -115,7 +115,7 @@ void reset() {
 void test_listing() {
   std::printf("case: listing drives 1 to 9\n");
   reset();
-  auto t = plat::make_windows_transport(kIo);
+  auto t = dlm::make_windows_transport(kIo);
   std::vector<dlm::DriveInfo> drives;
   t->list_drives(drives);
 
@@ -156,7 +156,7 @@ void test_listing() {
 void test_sending() {
   std::printf("case: sending on an open drive\n");
   reset();
-  auto t = plat::make_windows_transport(kIo);
+  auto t = dlm::make_windows_transport(kIo);
   uint8_t cdb[16];
   for (int i = 0; i < 16; ++i) cdb[i] = static_cast<uint8_t>(0xF0 + i);
   uint8_t data[512] = {};
@@ -174,10 +174,10 @@ void test_sending() {
   CHECK(r.handle == handle_of(4));
   CHECK(r.code == 0x4D014);
   CHECK(r.same_buffer);  // the record is both input and output
-  CHECK(r.in.size() == sizeof(plat::PassThroughRecord));
-  CHECK(r.out_size == sizeof(plat::PassThroughRecord));
-  plat::PassThroughRecord want;
-  plat::build_pass_through(want, cdb, 16, DataDirection::in, data, sizeof data, 10000);
+  CHECK(r.in.size() == sizeof(dlm::PassThroughRecord));
+  CHECK(r.out_size == sizeof(dlm::PassThroughRecord));
+  dlm::PassThroughRecord want;
+  dlm::build_pass_through(want, cdb, 16, DataDirection::in, data, sizeof data, 10000);
   CHECK(std::memcmp(r.in.data(), &want.header, sizeof want.header) == 0);
 
   g_send_error = ERROR_SEM_TIMEOUT;
@@ -190,10 +190,31 @@ void test_sending() {
   CHECK(t->send(cdb, 16, DataDirection::in, data, sizeof data, 10000) == ERROR_INVALID_HANDLE);
 }
 
+// Drive 5 refuses the open for lack of rights: the transport keeps its name
+// for the caller and prints nothing itself.
+void test_access_denied() {
+  std::printf("case: a drive refused for lack of rights\n");
+  reset();
+  auto t = dlm::make_windows_transport(kIo);
+  CHECK(t->last_open_denied().empty());
+  std::vector<dlm::DriveInfo> drives;
+  t->list_drives(drives);
+  CHECK(t->last_open_denied() == "\\\\.\\PhysicalDrive5");
+
+  // An open refused the same way says so too and still returns the code.
+  CHECK(t->open(5) == ERROR_ACCESS_DENIED);
+  CHECK(t->last_open_denied() == "\\\\.\\PhysicalDrive5");
+  // Another failure is not a refusal, and each open starts afresh.
+  CHECK(t->open(1) == ERROR_FILE_NOT_FOUND);
+  CHECK(t->last_open_denied().empty());
+  CHECK(t->open(4) == 0);
+  CHECK(t->last_open_denied().empty());
+}
+
 void test_device_link_search() {
   std::printf("case: the device link finds the chip's disk\n");
   reset();
-  dlm::DeviceLink link(plat::make_windows_transport(kIo));
+  dlm::DeviceLink link(dlm::make_windows_transport(kIo));
   int found = link.find_device("none;ZK40 UBOOT");
   CHECK(found == 4);
   CHECK(link.device_name == "zk40uboot1.00");
@@ -209,6 +230,7 @@ void test_device_link_search() {
 int main() {
   test_listing();
   test_sending();
+  test_access_denied();
   test_device_link_search();
   std::printf("%d failures\n", winetest::g_failures);
   return winetest::g_failures;

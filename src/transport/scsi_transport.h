@@ -1,7 +1,8 @@
-// The pass-through transport under DeviceLink: list the host's candidate
-// drives, open one, and send 16-byte command blocks with a data phase.
-// Implemented in src/platform (Windows pass-through, Linux SG_IO, and the
-// dlmsim client); DeviceLink holds one and never sees the OS.
+// The SCSI pass-through interface under DeviceLink: list the host's candidate
+// drives, open one, and send 16-byte command blocks with a data phase. One
+// backend per file beside this header (linux_sg_transport, windows_transport,
+// sim_transport) and make_transport.cpp, which picks the one of this build.
+// DeviceLink holds one and never sees the OS.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ struct DriveInfo {
   int bus_type = BUS_TYPE_UNKNOWN;
   std::string vendor;   // as the device reports it, padding removed
   std::string product;
+  // Room for more: a later port name (where the drive is plugged in) goes here.
 };
 
 class ScsiTransport {
@@ -49,10 +51,17 @@ class ScsiTransport {
   // sense data are not examined: the command's reply bytes decide.
   virtual int send(const uint8_t* cdb, uint8_t cdb_length, DataDirection direction, void* data,
                    uint32_t count, uint32_t timeout_ms) = 0;
+
+  // The system's name of a drive that the latest listing or open could not
+  // open because the user lacks the rights (e.g. "\\.\PhysicalDrive2"); empty
+  // when there was none. The transport only records it: the caller decides
+  // whether and how to tell the operator.
+  virtual std::string last_open_denied() const { return {}; }
 };
 
-// The transport of this build: the dlmsim client when DLMSIM_SOCKET names a
-// socket (POSIX builds), otherwise the operating system's pass-through.
+// The transport of this build (make_transport.cpp): the dlmsim client when
+// DLMSIM_SOCKET names a socket (POSIX builds), otherwise the operating
+// system's pass-through.
 std::unique_ptr<ScsiTransport> make_scsi_transport();
 
 }  // namespace dlm

@@ -1,17 +1,24 @@
-// The transport of a POSIX build: the dlmsim client when DLMSIM_SOCKET names
-// its socket, otherwise the operating system's pass-through.
+// The factory: the one place that knows which backends a build has. Windows
+// uses its pass-through; a POSIX build uses the dlmsim client when
+// DLMSIM_SOCKET names its socket, otherwise Linux SG_IO (and no drive at all
+// on other systems).
+#include "transport/scsi_transport.h"
+
+#if defined(_WIN32)
+#include "transport/windows_transport.h"
+#else
 #include <cerrno>
 #include <cstdlib>
 
-#include "device/scsi_transport.h"
-#include "platform/posix/sim_transport.h"
+#include "transport/sim_transport.h"
 #if defined(__linux__)
-#include "platform/posix/linux_sg_transport.h"
+#include "transport/linux_sg_transport.h"
+#endif
 #endif
 
 namespace dlm {
 
-#if !defined(__linux__)
+#if !defined(_WIN32) && !defined(__linux__)
 namespace {
 
 // No pass-through on this system: no drive is ever listed.
@@ -29,12 +36,16 @@ class NoTransport final : public ScsiTransport {
 #endif
 
 std::unique_ptr<ScsiTransport> make_scsi_transport() {
+#if defined(_WIN32)
+  return make_windows_transport();
+#else
   const char* socket_path = std::getenv("DLMSIM_SOCKET");
-  if (socket_path != nullptr && *socket_path != '\0') return plat::make_sim_transport(socket_path);
+  if (socket_path != nullptr && *socket_path != '\0') return make_sim_transport(socket_path);
 #if defined(__linux__)
-  return plat::make_linux_sg_transport("/sys", "/dev");
+  return make_linux_sg_transport("/sys", "/dev");
 #else
   return std::make_unique<NoTransport>();
+#endif
 #endif
 }
 

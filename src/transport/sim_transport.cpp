@@ -1,8 +1,9 @@
-// The dlmsim client. One connection per process, opened at the first drive
-// listing. A command goes out as one frame: a 32-byte header (frame length
-// and command body) and the out data, in one sendmsg without copying the data;
+// The dlmsim socket client, a backend like the others. One connection per
+// process, opened at the first drive listing. Frames are built and read by
+// sim_wire, the codec dlmsim itself uses. A command goes out as one frame: the
+// 32-byte header and the out data, in one sendmsg without copying the data;
 // the reply's data is received straight into the caller's buffer.
-#include "platform/posix/sim_transport.h"
+#include "transport/sim_transport.h"
 
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -15,39 +16,24 @@
 #include <cstring>
 #include <vector>
 
-#include "common/bytes.h"
+#include "transport/sim_wire.h"
 
-namespace plat {
+namespace dlm {
 namespace {
 
-using dlm::DataDirection;
-using dlm::DriveInfo;
-using dlm::TRANSPORT_ERRNO_BASE;
-
-constexpr uint8_t REQUEST_LIST = 1;
-constexpr uint8_t REQUEST_OPEN = 2;
-constexpr uint8_t REQUEST_COMMAND = 3;
-constexpr uint8_t REQUEST_CLOSE = 4;
-constexpr uint8_t PROTOCOL_VERSION = 1;
-constexpr uint32_t MAX_REPLY_PAYLOAD = 16u << 20;
-
-// COMMAND request body, after the 4-byte frame length:
-//   0 code 3 | 1 direction (0 none, 1 in, 2 out) | 2 CDB length | 3 zero
-//   4 time-out ms (u32) | 8 byte count (u32) | 12 CDB[16] | 28 out data
-constexpr size_t COMMAND_BODY = 28;
 
 uint8_t wire_direction(DataDirection d) {
   switch (d) {
     case DataDirection::in:
-      return 1;
+      return sim_wire::DIR_IN;
     case DataDirection::out:
-      return 2;
+      return sim_wire::DIR_OUT;
     default:
-      return 0;
+      return sim_wire::DIR_NONE;
   }
 }
 
-class SimTransport final : public dlm::ScsiTransport {
+class SimTransport final : public ScsiTransport {
  public:
   explicit SimTransport(std::string path) : path_(std::move(path)) {}
   ~SimTransport() override { disconnect(); }
@@ -55,20 +41,28 @@ class SimTransport final : public dlm::ScsiTransport {
   void list_drives(std::vector<DriveInfo>& drives) override {
     drives.clear();
     if (!connect_once()) return;
-    uint8_t frame[5] = {};
-    dlm::put_le32(frame, 0, 1);
-    frame[4] = REQUEST_LIST;
+    uint8_t frame[sim_wire::SIMPLE_REQUEST_SIZE];
+    sim_wire::encode_simple_request(frame, sim_wire::REQ_LIST);
     std::vector<uint8_t> payload;
     iovec iov{frame, sizeof frame};
     if (exchange(&iov, 1, payload) != 0) return;
-    parse_list(payload, drives);
+    // A payload cut short keeps the drives read before the cut.
+    std::vector<sim_wire::ListEntry> listed;
+    sim_wire::decode_list(payload.data(), payload.size(), listed);
+    for (sim_wire::ListEntry& entry : listed) {
+      if (entry.number < 1 || entry.number > 9) continue;
+      DriveInfo drive;
+      drive.number = entry.number;
+      drive.bus_type = entry.bus_type;
+      drive.vendor = std::move(entry.vendor);
+      drive.product = std::move(entry.product);
+      drives.push_back(std::move(drive));
+    }
   }
 
   int open(int number) override {
-    uint8_t frame[6] = {};
-    dlm::put_le32(frame, 0, 2);
-    frame[4] = REQUEST_OPEN;
-    frame[5] = static_cast<uint8_t>(number);
+    uint8_t frame[sim_wire::OPEN_REQUEST_SIZE];
+    sim_wire::encode_open_request(frame, static_cast<uint8_t>(number));
     std::vector<uint8_t> payload;
     iovec iov{frame, sizeof frame};
     return exchange(&iov, 1, payload);
@@ -76,9 +70,8 @@ class SimTransport final : public dlm::ScsiTransport {
 
   void close() override {
     if (fd_ < 0) return;
-    uint8_t frame[5] = {};
-    dlm::put_le32(frame, 0, 1);
-    frame[4] = REQUEST_CLOSE;
+    uint8_t frame[sim_wire::SIMPLE_REQUEST_SIZE];
+    sim_wire::encode_simple_request(frame, sim_wire::REQ_CLOSE);
     std::vector<uint8_t> payload;
     iovec iov{frame, sizeof frame};
     exchange(&iov, 1, payload);
@@ -88,15 +81,14 @@ class SimTransport final : public dlm::ScsiTransport {
            uint32_t timeout_ms) override {
     if (fd_ < 0) return TRANSPORT_ERRNO_BASE + ENOTCONN;
     const bool out = direction == DataDirection::out;
-    uint8_t header[4 + COMMAND_BODY] = {};
-    dlm::put_le32(header, 0, static_cast<uint32_t>(COMMAND_BODY + (out ? count : 0)));
-    uint8_t* body = header + 4;
-    body[0] = REQUEST_COMMAND;
-    body[1] = wire_direction(direction);
-    body[2] = cdb_length;
-    dlm::put_le32(body, 4, timeout_ms);
-    dlm::put_le32(body, 8, count);
-    std::memcpy(body + 12, cdb, cdb_length > 16 ? 16 : cdb_length);
+    sim_wire::CommandHead head;
+    head.direction = wire_direction(direction);
+    head.cdb_length = cdb_length;
+    head.timeout_ms = timeout_ms;
+    head.count = count;
+    std::memcpy(head.cdb, cdb, cdb_length > 16 ? 16 : cdb_length);
+    uint8_t header[sim_wire::COMMAND_FRAME_HEAD];
+    sim_wire::encode_command_head(header, head);
 
     iovec iov[2] = {{header, sizeof header}, {data, out ? count : 0}};
     int result = send_all(iov, out && count > 0 ? 2 : 1);
@@ -202,15 +194,11 @@ class SimTransport final : public dlm::ScsiTransport {
     return 0;
   }
 
-  // Reply frame: u32 length, u32 status, payload of length - 4 bytes.
   int receive_reply_header(uint32_t& status, uint32_t& payload_length) {
-    uint8_t head[8];
+    uint8_t head[sim_wire::REPLY_HEAD_SIZE];
     int result = receive_exact(head, sizeof head);
     if (result != 0) return result;
-    uint32_t length = dlm::get_le32(head, 0);
-    if (length < 4 || length - 4 > MAX_REPLY_PAYLOAD) return fail(EPROTO);
-    status = dlm::get_le32(head, 4);
-    payload_length = length - 4;
+    if (!sim_wire::decode_reply_head(head, status, payload_length)) return fail(EPROTO);
     return 0;
   }
 
@@ -230,29 +218,6 @@ class SimTransport final : public dlm::ScsiTransport {
     return status == 0 ? 0 : TRANSPORT_ERRNO_BASE + static_cast<int>(status);
   }
 
-  // version, count, then per drive: number, bus type, vendor (u8 length +
-  // bytes), product (u8 length + bytes).
-  static void parse_list(const std::vector<uint8_t>& p, std::vector<DriveInfo>& drives) {
-    if (p.size() < 2 || p[0] != PROTOCOL_VERSION) return;
-    size_t at = 2;
-    for (int i = 0; i < p[1]; ++i) {
-      DriveInfo drive;
-      if (at + 3 > p.size()) return;
-      drive.number = p[at];
-      drive.bus_type = p[at + 1];
-      size_t vendor_length = p[at + 2];
-      at += 3;
-      if (at + vendor_length + 1 > p.size()) return;
-      drive.vendor.assign(reinterpret_cast<const char*>(&p[at]), vendor_length);
-      at += vendor_length;
-      size_t product_length = p[at++];
-      if (at + product_length > p.size()) return;
-      drive.product.assign(reinterpret_cast<const char*>(&p[at]), product_length);
-      at += product_length;
-      if (drive.number >= 1 && drive.number <= 9) drives.push_back(std::move(drive));
-    }
-  }
-
   std::string path_;
   int fd_ = -1;
   bool reported_ = false;
@@ -260,8 +225,8 @@ class SimTransport final : public dlm::ScsiTransport {
 
 }  // namespace
 
-std::unique_ptr<dlm::ScsiTransport> make_sim_transport(const std::string& socket_path) {
+std::unique_ptr<ScsiTransport> make_sim_transport(const std::string& socket_path) {
   return std::make_unique<SimTransport>(socket_path);
 }
 
-}  // namespace plat
+}  // namespace dlm

@@ -1,4 +1,4 @@
-#include "platform/windows/scsi_transport_windows.h"
+#include "transport/windows_transport.h"
 
 #include <winioctl.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "platform/windows/scsi_pass_through.h"
+#include "transport/scsi_pass_through.h"
 
-namespace plat {
+namespace dlm {
 namespace {
 
 // STORAGE_DEVICE_DESCRIPTOR, the fields read here (all 32-bit, the same in
@@ -58,7 +58,7 @@ std::string text_at(const uint8_t* bytes, size_t returned, uint32_t offset) {
   return text.substr(first, last - first + 1);
 }
 
-class WindowsTransport final : public dlm::ScsiTransport {
+class WindowsTransport final : public ScsiTransport {
  public:
   explicit WindowsTransport(const WindowsDriveIo& io)
       : open_drive_(io.open_drive ? io.open_drive : real_open_drive),
@@ -66,12 +66,16 @@ class WindowsTransport final : public dlm::ScsiTransport {
         close_(io.close ? io.close : real_close) {}
   ~WindowsTransport() override { close(); }
 
-  void list_drives(std::vector<dlm::DriveInfo>& drives) override {
+  void list_drives(std::vector<DriveInfo>& drives) override {
     drives.clear();
+    denied_.clear();
     for (int number = 1; number <= 9; ++number) {
       HANDLE h = open_drive_(number);
-      if (!usable(h)) continue;
-      dlm::DriveInfo drive;
+      if (!usable(h)) {
+        note_denied(number);
+        continue;
+      }
+      DriveInfo drive;
       drive.number = number;
       query(h, drive);
       close_(h);
@@ -81,8 +85,13 @@ class WindowsTransport final : public dlm::ScsiTransport {
 
   int open(int number) override {
     close();
+    denied_.clear();
     HANDLE h = open_drive_(number);
-    if (!usable(h)) return last_error();
+    if (!usable(h)) {
+      const int error = last_error();
+      note_denied(number);
+      return error;
+    }
     handle_ = h;
     return 0;
   }
@@ -92,7 +101,7 @@ class WindowsTransport final : public dlm::ScsiTransport {
     handle_ = INVALID_HANDLE_VALUE;
   }
 
-  int send(const uint8_t* cdb, uint8_t cdb_length, dlm::DataDirection direction, void* data, uint32_t count,
+  int send(const uint8_t* cdb, uint8_t cdb_length, DataDirection direction, void* data, uint32_t count,
            uint32_t timeout_ms) override {
     if (!usable(handle_)) return static_cast<int>(ERROR_INVALID_HANDLE);
     if (cdb_length > PASS_THROUGH_MAX_CDB) return static_cast<int>(ERROR_INVALID_PARAMETER);
@@ -105,18 +114,30 @@ class WindowsTransport final : public dlm::ScsiTransport {
     return 0;
   }
 
+  std::string last_open_denied() const override { return denied_; }
+
  private:
+  // Raw drives open only from an elevated process: without it every drive
+  // fails with ERROR_ACCESS_DENIED, and the search would just find nothing.
+  // The first such drive is kept for the caller to name.
+  void note_denied(int number) {
+    if (!denied_.empty() || GetLastError() != ERROR_ACCESS_DENIED) return;
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\PhysicalDrive%i", number);
+    denied_ = name;
+  }
+
   // The storage property query; a drive that does not answer it keeps the
   // unknown bus type and is skipped by the search.
-  void query(HANDLE h, dlm::DriveInfo& drive) {
+  void query(HANDLE h, DriveInfo& drive) {
     STORAGE_PROPERTY_QUERY q{};
     q.PropertyId = StorageDeviceProperty;
     q.QueryType = PropertyStandardQuery;
     uint8_t buffer[STORAGE_DESCRIPTOR_BUFFER] = {};
-    dlm::put_le32(buffer, 4, STORAGE_DESCRIPTOR_BUFFER);
+    put_le32(buffer, 4, STORAGE_DESCRIPTOR_BUFFER);
     DWORD returned = 0;
     if (!control_(h, IOCTL_STORAGE_QUERY_PROPERTY, &q, sizeof q, buffer, sizeof buffer, &returned)) return;
-    dlm::DriveInfo parsed;
+    DriveInfo parsed;
     parsed.number = drive.number;
     if (parse_storage_descriptor(buffer, std::min<size_t>(returned, sizeof buffer), parsed)) drive = parsed;
   }
@@ -125,26 +146,21 @@ class WindowsTransport final : public dlm::ScsiTransport {
   BOOL (*control_)(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*);
   BOOL (*close_)(HANDLE);
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::string denied_;  // see last_open_denied()
 };
 
 }  // namespace
 
-bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, dlm::DriveInfo& drive) {
+bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, DriveInfo& drive) {
   if (returned < DESC_MIN_SIZE) return false;
-  drive.bus_type = static_cast<int>(dlm::get_le32(bytes, DESC_BUS_TYPE));
-  drive.vendor = text_at(bytes, returned, dlm::get_le32(bytes, DESC_VENDOR_OFFSET));
-  drive.product = text_at(bytes, returned, dlm::get_le32(bytes, DESC_PRODUCT_OFFSET));
+  drive.bus_type = static_cast<int>(get_le32(bytes, DESC_BUS_TYPE));
+  drive.vendor = text_at(bytes, returned, get_le32(bytes, DESC_VENDOR_OFFSET));
+  drive.product = text_at(bytes, returned, get_le32(bytes, DESC_PRODUCT_OFFSET));
   return true;
 }
 
-std::unique_ptr<dlm::ScsiTransport> make_windows_transport(const WindowsDriveIo& io) {
+std::unique_ptr<ScsiTransport> make_windows_transport(const WindowsDriveIo& io) {
   return std::make_unique<WindowsTransport>(io);
 }
-
-}  // namespace plat
-
-namespace dlm {
-
-std::unique_ptr<ScsiTransport> make_scsi_transport() { return plat::make_windows_transport(); }
 
 }  // namespace dlm

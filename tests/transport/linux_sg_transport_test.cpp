@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "device/device_link.h"
-#include "platform/posix/linux_sg_transport.h"
+#include "transport/linux_sg_transport.h"
 #include "support/run_program.h"
 
 namespace {
@@ -94,7 +94,7 @@ class LinuxSgTest : public ::testing::Test {
   }
 
   std::unique_ptr<dlm::ScsiTransport> transport() {
-    return plat::make_linux_sg_transport(root / "sys", root / "dev", fake_sg_io);
+    return dlm::make_linux_sg_transport(root / "sys", root / "dev", fake_sg_io);
   }
 
   dlmtest::ScratchDir root;

@@ -1,6 +1,8 @@
 // Windows pass-through: physical drives 1 to 9 ("\\.\PHYSICALDRIVEn"),
 // identified with the storage property query, commanded with
-// IOCTL_SCSI_PASS_THROUGH_DIRECT.
+// IOCTL_SCSI_PASS_THROUGH_DIRECT. One backend of scsi_transport.h, the one
+// make_transport.cpp picks on Windows; it may include common/ and no other
+// layer of the project.
 #pragma once
 
 #include <windows.h>
@@ -9,9 +11,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/scsi_transport.h"
+#include "transport/scsi_transport.h"
 
-namespace plat {
+namespace dlm {
 
 // The system calls the transport makes. Tests pass their own to see the
 // requests it builds and to play drives; null members use the real calls.
@@ -34,8 +36,8 @@ constexpr size_t STORAGE_DESCRIPTOR_BUFFER = 551;
 // the offsets the descriptor gives, NUL-terminated, within the returned bytes;
 // blanks around them are padding. False when the bytes are too short to hold
 // a descriptor.
-bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, dlm::DriveInfo& drive);
+bool parse_storage_descriptor(const uint8_t* bytes, size_t returned, DriveInfo& drive);
 
-std::unique_ptr<dlm::ScsiTransport> make_windows_transport(const WindowsDriveIo& io = {});
+std::unique_ptr<ScsiTransport> make_windows_transport(const WindowsDriveIo& io = {});
 
-}  // namespace plat
+}  // namespace dlm

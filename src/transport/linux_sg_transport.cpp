@@ -4,7 +4,7 @@
 // without CAP_SYS_RAWIO, the sg node opened read-write does not.
 #if defined(__linux__)
 
-#include "platform/posix/linux_sg_transport.h"
+#include "transport/linux_sg_transport.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,12 +24,9 @@
 #include <iterator>
 #include <vector>
 
-namespace plat {
+namespace dlm {
 namespace {
 
-using dlm::DataDirection;
-using dlm::DriveInfo;
-using dlm::TRANSPORT_ERRNO_BASE;
 
 constexpr unsigned char SENSE_LENGTH = 32;
 // driver_status bit that only says sense data came back; the command's reply
@@ -99,7 +96,7 @@ bool kernel_order(const std::string& a, const std::string& b) {
   return a.size() != b.size() ? a.size() < b.size() : a < b;
 }
 
-class LinuxSgTransport final : public dlm::ScsiTransport {
+class LinuxSgTransport final : public ScsiTransport {
  public:
   LinuxSgTransport(std::string sysfs_root, std::string dev_root, SgIoFunction sg_io)
       : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)), sg_io_(sg_io ? sg_io : real_sg_io) {}
@@ -119,7 +116,7 @@ class LinuxSgTransport final : public dlm::ScsiTransport {
       DriveInfo drive;
       drive.number = static_cast<int>(i) + 1;
       if (on_usb(device)) {
-        drive.bus_type = dlm::BUS_TYPE_USB;
+        drive.bus_type = BUS_TYPE_USB;
         drive.vendor = read_attribute(device + "/vendor");
         drive.product = read_attribute(device + "/model");
       }
@@ -204,11 +201,11 @@ class LinuxSgTransport final : public dlm::ScsiTransport {
 
 }  // namespace
 
-std::unique_ptr<dlm::ScsiTransport> make_linux_sg_transport(const std::string& sysfs_root,
+std::unique_ptr<ScsiTransport> make_linux_sg_transport(const std::string& sysfs_root,
                                                             const std::string& dev_root, SgIoFunction sg_io) {
   return std::make_unique<LinuxSgTransport>(sysfs_root, dev_root, sg_io);
 }
 
-}  // namespace plat
+}  // namespace dlm
 
 #endif  // __linux__

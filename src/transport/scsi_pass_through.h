@@ -11,9 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "device/scsi_transport.h"
+#include "transport/scsi_transport.h"
 
-namespace plat {
+namespace dlm {
 
 struct PassThroughRecord {
   SCSI_PASS_THROUGH_DIRECT header;
@@ -48,6 +48,6 @@ constexpr size_t PASS_THROUGH_MAX_CDB = 16;
 // data. At most 16 command-block bytes are taken. The storage stack counts
 // the time-out in whole seconds: timeout_ms is rounded up, at least 1 s.
 void build_pass_through(PassThroughRecord& record, const uint8_t* cdb, size_t cdb_len,
-                        dlm::DataDirection direction, void* data, uint32_t count, uint32_t timeout_ms);
+                        DataDirection direction, void* data, uint32_t count, uint32_t timeout_ms);
 
-}  // namespace plat
+}  // namespace dlm
