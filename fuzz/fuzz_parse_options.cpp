@@ -1,5 +1,5 @@
 // dlmtool's option parser on arbitrary argument lists (the input split at NUL
-// bytes). A -f file that does not exist ends the process by design, so every
+// bytes). A -f file that does not exist stops the parse by design, so every
 // bare argument is made to exist as an empty file in the scratch directory
 // first; arguments are plain names there ('/' becomes '_').
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/report.h"
+#include "platform/report.h"
 #include "driver/job_settings.h"
 #include "fuzz_support.h"
 

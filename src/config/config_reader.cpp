@@ -25,7 +25,7 @@ void copy_name(uint8_t* field, size_t max_chars, const std::string& text) {
 
 }  // namespace
 
-ConfigReader::ConfigReader(const std::string& path, int verbose) : verbose_(verbose) {
+ConfigReader::ConfigReader(const std::string& path, bool verbose) : verbose_(verbose) {
   std::vector<uint8_t> bytes;
   open_ = read_whole_file(path, bytes);
   if (!open_) {

@@ -21,8 +21,7 @@ class ConfigReader {
   // Reads the named file (as passed, relative to the working directory) into
   // memory. When it cannot be read, prints "open file(%s) error\n" once; then
   // every lookup reports "not found" silently and the load fails.
-  ConfigReader(const std::string& path, int verbose);
-  virtual ~ConfigReader() = default;
+  ConfigReader(const std::string& path, bool verbose);
 
   bool is_open() const { return open_; }
 
@@ -62,7 +61,7 @@ class ConfigReader {
 
   std::vector<std::string> lines_;
   bool open_ = false;
-  int verbose_ = 0;
+  bool verbose_ = false;
   int32_t flash_id_ = -1;
 };
 

@@ -5,7 +5,6 @@
 #include "common/error_codes.h"
 #include "common/file_io.h"
 #include "common/number_text.h"
-#include "common/report.h"
 #include "config/config_lines.h"
 #include "platform/platform.h"
 
@@ -60,19 +59,19 @@ int compile_flash_description(const std::string& config_path) {
   std::vector<uint8_t> text;
   if (!read_whole_file(config_path, text)) {
     plat::print_native("打开Flash配置文件失败");
-    REPORT_AND_EXIT(DLM_ERR_OPEN_FILE_FAIL);
+    return DLM_ERR_OPEN_FILE_FAIL;
   }
   std::vector<FlashDescRecord> records;
   if (collect_flash_desc(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), records) != 0) {
     plat::print_native("配置文件格式不对");
-    REPORT_AND_EXIT(DLM_ERR_ARG);
+    return DLM_ERR_ARG;
   }
   const std::vector<uint8_t> file = encode_flash_desc_file(records);
   const char sep = plat::path_separator();
   const std::string path = std::string(".") + sep + "res" + sep + "flash_cfg.bin";
   if (!write_whole_file(path, file.data(), file.size())) {
     plat::print_native("处理Flash配置文件失败");
-    REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+    return DLM_ERR_CREAT_FILE_FAIL;
   }
   return 0;
 }

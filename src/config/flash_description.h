@@ -45,9 +45,9 @@ std::vector<uint8_t> encode_flash_desc_file(const std::vector<FlashDescRecord>& 
 int collect_flash_desc(std::string_view file_text, std::vector<FlashDescRecord>& records);
 
 // Compiles the section of the configuration file into res/flash_cfg.bin below
-// the working directory. Returns 0; every failure prints its message and ends
-// the run through report_and_exit (6: file unreadable, 1: bad line,
-// 7: output cannot be written).
+// the working directory. Returns 0, or prints its message (no line end) and
+// returns DLM_ERR_OPEN_FILE_FAIL (file unreadable), DLM_ERR_ARG (a short line
+// inside the section) or DLM_ERR_CREAT_FILE_FAIL (output cannot be written).
 int compile_flash_description(const std::string& config_path);
 
 }  // namespace dlm

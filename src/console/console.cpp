@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/error_codes.h"
-#include "common/report.h"
+#include "platform/report.h"
 #include "console/console_session.h"
 #include "platform/line_input.h"
 #include "platform/platform.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "common/error_codes.h"
-#include "common/report.h"
+#include "platform/report.h"
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 
@@ -53,7 +53,7 @@ int ConsoleSession::handle_line(const std::string& line) {
   if (line.find("dev") != std::string::npos) return find_chip(line);
   if (line.empty() || line[0] != '?') {
     g_chip_config.fill(CONSOLE_RECORD_FILL);
-    ConfigReader reader(CONSOLE_CONFIG_FILE, 0);
+    ConfigReader reader(CONSOLE_CONFIG_FILE, false);
     // The reader has said what is missing; the line is dropped.
     if (!reader.load_chip_config(g_chip_config)) return COMMAND_FAILED;
   }

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "common/report.h"
+#include "platform/report.h"
 #include "config/chip_config.h"
 #include "console/console_args.h"
 #include "console/console_session.h"

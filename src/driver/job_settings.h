@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "image/image_builder.h"
+
 namespace dlm {
 
 // What the job does with the flash.
@@ -29,8 +31,8 @@ struct JobSettings {
   uint32_t zone_align = 512;
   uint32_t resource_align = 512;
   int32_t wait = 1000;
-  int erase = 0;
-  int reboot = 0;
+  bool erase = false;
+  bool reboot = false;
   uint32_t format_start = 0;
   int32_t format_count = 0;
   std::string format_text;  // the -format value as given ("vm", "cfg" or "S-C")
@@ -40,12 +42,12 @@ struct JobSettings {
   std::string wflash_file;
   uint32_t wflash_addr = 0;
   int32_t ufw_mode = -1;
-  int ufw_no_version = 0;
+  bool ufw_no_version = false;
   std::vector<std::string> code_files;
   std::vector<std::string> resource_dirs;
   std::vector<std::string> ram_files;
   std::vector<std::string> ram_addrs;
-  uint16_t image_key = 0x3C5A;
+  uint16_t image_key = IMAGE_KEY;
 };
 
 // Argument 1 names the configuration file when it contains ".cfg"; otherwise
@@ -53,7 +55,8 @@ struct JobSettings {
 std::string config_file_from_args(int argc, const char* const* argv);
 
 // Fills settings from arguments 2 onward and sets the error display mode.
-// Ends the process through report_and_exit only when a -f file does not exist.
-void parse_options(int argc, const char* const* argv, JobSettings& settings);
+// Returns 0, or DLM_ERR_FILE_NOEXIST when a -f file does not exist (after
+// printing so); the arguments after it are not read then.
+int parse_options(int argc, const char* const* argv, JobSettings& settings);
 
 }  // namespace dlm

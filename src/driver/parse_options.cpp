@@ -5,7 +5,7 @@
 
 #include "common/error_codes.h"
 #include "common/number_text.h"
-#include "common/report.h"
+#include "platform/report.h"
 #include "driver/job_settings.h"
 #include "platform/platform.h"
 
@@ -98,7 +98,7 @@ std::string config_file_from_args(int argc, const char* const* argv) {
   return "dlm_tools.cfg";
 }
 
-void parse_options(int argc, const char* const* argv, JobSettings& s) {
+int parse_options(int argc, const char* const* argv, JobSettings& s) {
   s.config_file = config_file_from_args(argc, argv);
   Positional positional = Positional::None;
 
@@ -132,7 +132,7 @@ void parse_options(int argc, const char* const* argv, JobSettings& s) {
       } else if (arg == "-todisk") {
         s.job_kind = JOB_DISK;
       } else if (arg == "-erase") {
-        s.erase = 1;
+        s.erase = true;
       } else if (arg == "-format") {
         if (has_next) set_format(argv[++i], s);
       } else if (arg == "-wait") {
@@ -166,13 +166,13 @@ void parse_options(int argc, const char* const* argv, JobSettings& s) {
           i = argc;
         }
       } else if (arg == "-reboot") {
-        s.reboot = 1;
+        s.reboot = true;
       } else if (starts_with_nocase(arg, "-w")) {
         set_display_mode(prefixed_value(arg, 2));
       } else if (starts_with_nocase(arg, "-ufwmode")) {
         s.ufw_mode = static_cast<int32_t>(prefixed_value(arg, 8));
       } else if (arg == "-no_version") {
-        s.ufw_no_version = 1;
+        s.ufw_no_version = true;
       } else {
         unknown(argv[i], i);
       }
@@ -193,7 +193,7 @@ void parse_options(int argc, const char* const* argv, JobSettings& s) {
       case Positional::CodeFiles:
         if (!plat::file_exists(argv[i])) {
           std::printf("ERROR : %s not exist \r\n", argv[i]);
-          REPORT_AND_EXIT(DLM_ERR_FILE_NOEXIST);
+          return DLM_ERR_FILE_NOEXIST;
         }
         s.code_files.push_back(argv[i]);
         break;
@@ -207,6 +207,7 @@ void parse_options(int argc, const char* const* argv, JobSettings& s) {
         break;
     }
   }
+  return 0;
 }
 
 }  // namespace dlm

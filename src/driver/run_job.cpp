@@ -12,7 +12,6 @@
 #include "common/bytes.h"
 #include "common/error_codes.h"
 #include "common/number_text.h"
-#include "common/report.h"
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 #include "device/device_link.h"
@@ -27,8 +26,6 @@ constexpr char IMAGE_FILE_NAME[] = "zImag.img";
 constexpr char IMAGE_COPY_NAME[] = "qx_dlm.bin";
 constexpr char NO_DLM_FILE_NAME[] = "no_dlm_file";
 constexpr char NO_DLM_FILE_CONTENT[] = "no_dlm_fil";  // 10 bytes, no terminator
-constexpr char CMD_ZONE_NAME[] = "cmd_zone";
-constexpr char END_ZONE_NAME[] = "__zone2.zon";
 
 // The chip's boot code and the loader the run places in chip RAM.
 constexpr uint32_t RAM_PROBE_ADDR = 0x1F0BE00;  // the running loader leaves its marker here
@@ -48,18 +45,6 @@ constexpr int32_t NO_GO_ADDR = -1;
 constexpr uint16_t GO_ARGUMENT = 1;
 constexpr uint32_t RESET_ARGUMENT = 1;
 
-// What the run keeps from step to step, owned by run_job for the whole run.
-struct RunState {
-  explicit RunState(JobSettings& s) : settings(s) {}
-  JobSettings& settings;
-  ImageBuilder builder;
-  DeviceLink device;
-  std::string output_name;  // the image copy of an offline run
-  bool offline = false;     // no chip answered: the run builds a file only
-  bool image_built = false;
-  uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
-};
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -75,16 +60,16 @@ bool equals_nocase(std::string_view a, std::string_view b) {
 
 // A negative -format count would be taken as some four billion sectors:
 // refused before anything reaches the chip.
-void refuse_negative_format(const JobSettings& settings) {
-  if (settings.format_count >= 0) return;
+RunEnd refuse_negative_format(const JobSettings& settings) {
+  if (settings.format_count >= 0) return GO_ON;
   std::printf("format: sector count %d in \"%s\" is negative, nothing erased\n", settings.format_count,
               settings.format_text.c_str());
-  REPORT_AND_EXIT(DLM_ERR_ARG);
+  return END_RUN(DLM_ERR_ARG);
 }
 
 // A chip that runs its boot code gets the loader, with the chip record below
 // it, and starts it; a chip whose loader already runs is left alone.
-void start_loader(RunState& run) {
+RunEnd start_loader(RunState& run) {
   JobSettings& s = run.settings;
   DeviceLink& device = run.device;
   const std::string prefix = s.chip_family.substr(0, FAMILY_PREFIX_LENGTH);
@@ -94,11 +79,11 @@ void start_loader(RunState& run) {
   device.read_ram(probe, RAM_PROBE_ADDR, RAM_PROBE_SIZE);
   if (std::memcmp(probe, DOWNLOAD_MODE_MARKER, sizeof DOWNLOAD_MODE_MARKER) == 0) {
     std::printf("uboot dl mode\n");
-    return;
+    return GO_ON;
   }
   if (!equals_nocase(device.device_name, prefix + BOOT_CODE_SUFFIX)) {
     std::printf("Do not need to run loader\n");
-    return;
+    return GO_ON;
   }
 
   const std::string loader = prefix + LOADER_SUFFIX;
@@ -114,40 +99,42 @@ void start_loader(RunState& run) {
   }
   if (!plat::file_exists(loader)) {
     std::printf("WARNING: can't find %s\n", loader.c_str());
-    return;
+    return GO_ON;
   }
   int status = device.write_file_to_ram(loader, s.boot_addr, true);
   if (status != 0) {
     std::printf("down load loader error 0x%.08x\n", static_cast<unsigned>(status));
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
   g_chip_config.update_crc();
   const std::array<uint8_t, CHIP_CONFIG_SIZE> record = g_chip_config.encode();
   status = device.write_ram(record.data(), s.boot_addr - RECORD_BELOW_LOADER, CHIP_CONFIG_SIZE);
   if (status != 0) {
     std::printf("run loader error\n");
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
   const uint16_t argument = static_cast<uint16_t>((s.div << 4) | static_cast<uint32_t>(s.job_kind));
   status = device.run_at(s.boot_addr, argument);
   if (status != 0) {
     std::printf("run loader error\n");
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
+  return GO_ON;
 }
 
 // Asks the loader which medium is attached and how large the flash is.
-void identify_flash(RunState& run) {
-  if (run.settings.job_kind == JOB_NONE) return;
+RunEnd identify_flash(RunState& run) {
+  if (run.settings.job_kind == JOB_NONE) return GO_ON;
   // No medium is known yet: the builder's medium is still 0.
   uint32_t identifier = 0;
   const int status = run.device.disk_status(run.builder.medium, identifier);
   if (status != 0) {
     std::printf("no device online\n");
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
   std::printf("disk id is:%0X\n", identifier);
   run.flash_size = flash_size_from_id(static_cast<int32_t>(identifier));
+  return GO_ON;
 }
 
 // "SD" for the SD card, "flash" for the SPI flashes, in image messages.
@@ -164,62 +151,62 @@ void go_offline(RunState& run) {
 }
 
 // Finds the chip and brings it up; without one the run goes offline.
-void bring_up_device(RunState& run) {
+RunEnd bring_up_device(RunState& run) {
   run.device.block_size = 65536;
   run.device.remap_enabled = 0;
   if (run.device.find_device(run.settings.chip_family) == -1) {
     go_offline(run);
-    return;
+    return GO_ON;
   }
-  start_loader(run);
-  run.builder.run_addr = run.settings.run_addr;
-  identify_flash(run);
+  if (const RunEnd end = start_loader(run); end.ends()) return end;
+  return identify_flash(run);
 }
 
 // The medium behind the disk must suit the job.
-void check_medium(const RunState& run) {
+RunEnd check_medium(const RunState& run) {
   const int32_t kind = run.settings.job_kind;
   const bool any_medium = kind == JOB_DISK || kind == JOB_READ || kind == JOB_OFFLINE;
   switch (run.builder.medium) {
     case IMAGE_MEDIUM_NOR:
       if (kind == JOB_NOR_FLASH || any_medium) {
         std::printf("SPI nor flash online\n");
-        return;
+        return GO_ON;
       }
       break;
     case IMAGE_MEDIUM_NAND:
       if (kind == JOB_NAND_FLASH || any_medium) {
         std::printf("SPI nand flash online\n");
-        return;
+        return GO_ON;
       }
       break;
     case IMAGE_MEDIUM_SD:
       if (kind == JOB_SD || any_medium) {
         std::printf("SD online\n");
-        return;
+        return GO_ON;
       }
       break;
   }
   std::printf("device not online\n");
-  REPORT_AND_EXIT(DLM_ERR_DISK_MISMACH);
+  return END_RUN(DLM_ERR_DISK_MISMACH);
 }
 
 // Block sizes divide every layout; a zero one is refused before anything is
 // packed or built.
-void check_alignments(const JobSettings& settings) {
+RunEnd check_alignments(const JobSettings& settings) {
   if (settings.zone_align == 0) {
     std::printf("zone alignment (-aline) must not be 0\n");
-    REPORT_AND_EXIT(DLM_ERR_ARG);
+    return END_RUN(DLM_ERR_ARG);
   }
   if (!settings.resource_dirs.empty() && settings.resource_align == 0) {
     std::printf("resource alignment (-resource ... N) must not be 0\n");
-    REPORT_AND_EXIT(DLM_ERR_ARG);
+    return END_RUN(DLM_ERR_ARG);
   }
+  return GO_ON;
 }
 
 // Packs the resource directories and builds the flash image in the
 // temporary directory.
-void build_flash_image(RunState& run) {
+RunEnd build_flash_image(RunState& run) {
   JobSettings& s = run.settings;
   ImageBuilder& builder = run.builder;
   std::printf("\nmax code size:0x%08x Byte\n", 0u);
@@ -231,7 +218,7 @@ void build_flash_image(RunState& run) {
     const int status = builder.pack_resources(s.image_key, dir, s.resource_align);
     if (status != 0) {
       std::printf("packet file error 0x%.08x\n", static_cast<unsigned>(status));
-      REPORT_AND_EXIT(status);
+      return END_RUN(status);
     }
     s.code_files.push_back(dir + ".res");
   }
@@ -246,9 +233,10 @@ void build_flash_image(RunState& run) {
   const int status = builder.build_image(s.image_key, IMAGE_FILE_NAME, s.zone_align);
   if (status != 0) {
     std::printf("packet file error 0x%.08x\n", static_cast<unsigned>(status));
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
   run.image_built = true;
+  return GO_ON;
 }
 
 // Copies the image under a temporary name and renames it into place, so an
@@ -262,7 +250,7 @@ bool copy_image(const std::string& from, const std::string& to) {
 
 // Copies the image next to the user; an offline run without an update file
 // ends here.
-void write_image_copies(RunState& run) {
+RunEnd write_image_copies(RunState& run) {
   const std::string image_path = run.builder.temp_dir + IMAGE_FILE_NAME;
   const char* medium = image_medium_name(run.builder.medium);
   if (run.offline) {
@@ -270,12 +258,12 @@ void write_image_copies(RunState& run) {
     plat::delete_file(NO_DLM_FILE_NAME);
     if (!copy_image(image_path, run.output_name)) {
       std::printf("make %s image fail\n", medium);
-      REPORT_AND_EXIT(DLM_ERR_COPY_FILE);
+      return END_RUN(DLM_ERR_COPY_FILE);
     }
     std::printf("make %s image ok\n", medium);
     std::printf("output file name %s \r\n", run.output_name.c_str());
-    if (run.settings.ufw_mode == -1) REPORT_AND_EXIT(DLM_ERR_NONE);
-    return;
+    if (run.settings.ufw_mode == -1) return END_RUN(DLM_ERR_NONE);
+    return GO_ON;
   }
 
   plat::delete_file(IMAGE_COPY_NAME);
@@ -288,20 +276,21 @@ void write_image_copies(RunState& run) {
   if (marker) std::fclose(marker);
   if (!written) {
     std::printf("make no_dlm_file error");
-    REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+    return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
   }
+  return GO_ON;
 }
 
 // Wraps the freshly built image into an update file when asked.
-void run_update_file_job(RunState& run) {
-  if (run.settings.ufw_mode == -1) return;
-  make_update_file(run.settings, run.image_built ? &run.builder.zones : nullptr,
+RunEnd run_update_file_job(RunState& run) {
+  if (run.settings.ufw_mode == -1) return GO_ON;
+  return make_update_file(run.settings, run.image_built ? &run.builder.zones : nullptr,
                    run.builder.temp_dir + IMAGE_FILE_NAME);
 }
 
 // The read job: a flash range into a file, in 512-byte units with up to six
-// attempts each. Ends the process.
-[[noreturn]] void run_read_job(RunState& run) {
+// attempts each. The run ends with it.
+RunEnd run_read_job(RunState& run) {
   const JobSettings& s = run.settings;
   uint32_t address = s.read_addr;
   uint32_t remaining = static_cast<uint32_t>(up(s.read_len, READ_UNIT));
@@ -309,7 +298,7 @@ void run_update_file_job(RunState& run) {
   FilePtr out(std::fopen(s.read_file.c_str(), "wb"));
   if (!out) {
     std::printf("creat file (%s) fial\n", s.read_file.c_str());
-    REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+    return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
   }
   uint8_t unit[READ_UNIT];
   int retries = READ_RETRIES;
@@ -319,7 +308,7 @@ void run_update_file_job(RunState& run) {
       if (retries-- > 0) continue;
       out.reset();  // what was read so far stays in the file
       std::printf("read device fial 0x%08x\n", static_cast<unsigned>(status));
-      REPORT_AND_EXIT(status);
+      return END_RUN(status);
     }
     // A file that does not take the bytes must not end as "ok".
     if (std::fwrite(unit, 1, READ_UNIT, out.get()) != READ_UNIT) break;
@@ -329,10 +318,10 @@ void run_update_file_job(RunState& run) {
   }
   if (remaining > 0 || std::fclose(out.release()) != 0) {
     std::printf("write file (%s) fial\n", s.read_file.c_str());
-    REPORT_AND_EXIT(DLM_ERR_WRITE_FILE_FAIL);
+    return END_RUN(DLM_ERR_WRITE_FILE_FAIL);
   }
   std::printf("read device ok\n");
-  REPORT_AND_EXIT(DLM_ERR_NONE);
+  return END_RUN(DLM_ERR_NONE);
 }
 
 // The address of a RAM file: hexadecimal when the text holds "0x" or "0X"
@@ -343,7 +332,7 @@ uint32_t ram_address(const std::string& text) {
   return n.ok ? n.value : 0;
 }
 
-void load_ram_files(RunState& run) {
+RunEnd load_ram_files(RunState& run) {
   const JobSettings& s = run.settings;
   for (size_t i = 0; i < s.ram_files.size() && i < s.ram_addrs.size(); ++i) {
     const uint32_t address = ram_address(s.ram_addrs[i]);
@@ -352,9 +341,10 @@ void load_ram_files(RunState& run) {
     const int status = run.device.write_file_to_ram(s.ram_files[i], address, true);
     if (status != 0) {
       std::printf("dwon file to ram error 0x%.08x\n", static_cast<unsigned>(status));
-      REPORT_AND_EXIT(status);
+      return END_RUN(status);
     }
   }
+  return GO_ON;
 }
 
 // -format: 4 KiB sectors from format_start; the erase results are not
@@ -374,36 +364,40 @@ const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "
 // Writes a file to the disk and reports the outcome; a failure ends the run.
 // The incremental check of the image needs the command zone address of the
 // image built in this run.
-void write_to_disk(RunState& run, const std::string& file, bool full_mode, uint32_t address, bool line_before) {
+RunEnd write_to_disk(RunState& run, const std::string& file, bool full_mode, uint32_t address, bool line_before) {
   const int status = run.device.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
   if (line_before) std::printf("\n");
   const char* medium = write_medium_name(run.builder.medium);
   if (status != 0) {
     std::printf("write file to %s error 0x%.08x\n", medium, static_cast<unsigned>(status));
-    REPORT_AND_EXIT(status);
+    return END_RUN(status);
   }
   std::printf("write file to %s ok\n", medium);
+  return GO_ON;
 }
 
 // The image goes to flash address 0, rewriting only what changed since the
 // last run unless -erase asks for every block. It must fit the flash, its
-// length counted in whole 64 KiB units.
-void write_image(RunState& run) {
+// length counted in whole 64 KiB units; one that does not ends the run
+// without a report line.
+RunEnd write_image(RunState& run) {
   const std::string image_path = run.builder.temp_dir + IMAGE_FILE_NAME;
   std::error_code ec;
   const uint64_t length = std::filesystem::file_size(image_path, ec);
   const uint64_t counted = ec ? 0 : up(length, IMAGE_SIZE_GRANULE);
   if (counted > run.flash_size) {
     std::printf("file size(%d) > flash_size(%d)\n", static_cast<int>(counted), static_cast<int>(run.flash_size));
-    plat::exit_process(DLM_ERR_DISK_SPACE);
+    return end_quietly(DLM_ERR_DISK_SPACE);
   }
-  write_to_disk(run, image_path, run.settings.erase != 0, 0, true);
+  return write_to_disk(run, image_path, run.settings.erase, 0, true);
 }
 
 // The actions after the image: extra file, jump, reset.
-void finish_on_chip(RunState& run) {
+RunEnd finish_on_chip(RunState& run) {
   const JobSettings& s = run.settings;
-  if (!s.wflash_file.empty()) write_to_disk(run, s.wflash_file, true, s.wflash_addr, false);
+  if (!s.wflash_file.empty()) {
+    if (const RunEnd end = write_to_disk(run, s.wflash_file, true, s.wflash_addr, false); end.ends()) return end;
+  }
   if (s.go_addr != NO_GO_ADDR) {
     run.device.run_at(static_cast<uint32_t>(s.go_addr), GO_ARGUMENT);
     std::printf("goto addr(0x%.8x) run....\n", static_cast<unsigned>(s.go_addr));
@@ -412,36 +406,40 @@ void finish_on_chip(RunState& run) {
     run.device.reset_chip(RESET_ARGUMENT);
     std::printf("chip reset.....\nrun.....\n");
   }
+  return GO_ON;
+}
+
+// Builds the image from the code files and leaves its copies next to the user.
+RunEnd image_stage(RunState& run) {
+  if (run.settings.code_files.empty()) return GO_ON;
+  if (const RunEnd end = check_medium(run); end.ends()) return end;
+  if (const RunEnd end = check_alignments(run.settings); end.ends()) return end;
+  if (const RunEnd end = build_flash_image(run); end.ends()) return end;
+  return write_image_copies(run);
+}
+
+// The chip actions, in their fixed order.
+RunEnd chip_stage(RunState& run) {
+  if (const RunEnd end = load_ram_files(run); end.ends()) return end;
+  format_sectors(run);
+  if (run.image_built) {
+    if (const RunEnd end = write_image(run); end.ends()) return end;
+  }
+  return finish_on_chip(run);
 }
 
 }  // namespace
 
-int run_job(JobSettings& settings, uint32_t config_flash_size) {
-  refuse_negative_format(settings);
-  RunState run(settings);
-  run.flash_size = config_flash_size;
+RunState::RunState(JobSettings& s, uint32_t config_flash_size) : settings(s), flash_size(config_flash_size) {}
 
-  bring_up_device(run);
-  if (settings.job_kind == JOB_READ) run_read_job(run);
-
-  if (!settings.code_files.empty()) {
-    check_medium(run);
-    check_alignments(settings);
-    build_flash_image(run);
-    write_image_copies(run);
-  }
-
-  run_update_file_job(run);
-
-  if (run.offline) REPORT_AND_EXIT(DLM_ERR_DEV_OFFLINE);
-
-  load_ram_files(run);
-  format_sectors(run);
-  if (run.image_built) write_image(run);
-  finish_on_chip(run);
-  // Leaving removes "zImag.img" and "user.app" (the builder) and closes the
-  // disk (the device link).
-  return 0;
+RunEnd run_job(RunState& run) {
+  if (const RunEnd end = refuse_negative_format(run.settings); end.ends()) return end;
+  if (const RunEnd end = bring_up_device(run); end.ends()) return end;
+  if (run.settings.job_kind == JOB_READ) return run_read_job(run);
+  if (const RunEnd end = image_stage(run); end.ends()) return end;
+  if (const RunEnd end = run_update_file_job(run); end.ends()) return end;
+  if (run.offline) return END_RUN(DLM_ERR_DEV_OFFLINE);
+  return chip_stage(run);
 }
 
 }  // namespace dlm

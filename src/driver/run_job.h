@@ -2,14 +2,35 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "device/device_link.h"
 #include "driver/job_settings.h"
+#include "driver/run_end.h"
+#include "image/image_builder.h"
 
 namespace dlm {
 
-// Carries out the job and returns exit status 0, or ends the process earlier.
-// config_flash_size is the flash size the configuration gives; the flash the
-// chip reports replaces it.
-int run_job(JobSettings& settings, uint32_t config_flash_size);
+// What the run keeps from step to step. The program's entry owns it for the
+// whole process: releasing it removes "zImag.img" and "user.app" from the
+// temporary directory (the builder) and closes the disk (the device link),
+// which only a completed run does.
+struct RunState {
+  // config_flash_size is the flash size the configuration gives; the flash
+  // the chip reports replaces it.
+  RunState(JobSettings& settings, uint32_t config_flash_size);
+
+  JobSettings& settings;
+  ImageBuilder builder;
+  DeviceLink device;
+  std::string output_name;  // the image copy of an offline run
+  bool offline = false;     // no chip answered: the run builds a file only
+  bool image_built = false;
+  uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
+};
+
+// Carries out the job. Returns GO_ON when it completed, or the end of the run
+// that a step came to (a read job, an offline run and every failure end early).
+RunEnd run_job(RunState& run);
 
 }  // namespace dlm

@@ -6,7 +6,6 @@
 
 #include "common/error_codes.h"
 #include "common/file_io.h"
-#include "common/report.h"
 #include "platform/platform.h"
 
 namespace dlm {
@@ -107,13 +106,13 @@ std::string maker_parameters(const JobSettings& settings) {
   return text;
 }
 
-void make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path) {
+RunEnd make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path) {
   plat::delete_file(kInputName);
 
   std::vector<uint8_t> image;
   if (zones == nullptr || image_path.empty() || !read_whole_file(image_path, image)) {
     std::printf("open QX_PM20.img fail\n");
-    REPORT_AND_EXIT(DLM_ERR_OPEN_FILE_FAIL);
+    return END_RUN(DLM_ERR_OPEN_FILE_FAIL);
   }
 
   std::vector<uint8_t> input;
@@ -128,7 +127,7 @@ void make_update_file(const JobSettings& settings, const ZoneSummary* zones, con
     } else {
       std::printf("no %s zone in the image\n", refusal.zone);
     }
-    REPORT_AND_EXIT(DLM_ERR_ARG);
+    return END_RUN(DLM_ERR_ARG);
   }
   image = {};
 
@@ -136,7 +135,7 @@ void make_update_file(const JobSettings& settings, const ZoneSummary* zones, con
     std::unique_ptr<std::FILE, FileCloser> tmp(std::fopen(kInputName, "w+b"));
     if (!tmp) {
       std::printf("open QX_PM20.tmp fail\n");
-      REPORT_AND_EXIT(DLM_ERR_CREAT_FILE_FAIL);
+      return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
     }
     std::printf("%s", mode_message(settings.ufw_mode));
     bool ok = input.empty() || std::fwrite(input.data(), 1, input.size(), tmp.get()) == input.size();
@@ -144,7 +143,7 @@ void make_update_file(const JobSettings& settings, const ZoneSummary* zones, con
     if (!ok) {
       plat::delete_file(kInputName);
       std::printf("write QX_PM20.tmp fail\n");
-      REPORT_AND_EXIT(DLM_ERR_WRITE_FILE_FAIL);
+      return END_RUN(DLM_ERR_WRITE_FILE_FAIL);
     }
   }
 
@@ -157,9 +156,10 @@ void make_update_file(const JobSettings& settings, const ZoneSummary* zones, con
   if (status != 0) {
     std::printf("ufw Exit code : 0x%8X\n", status);
     std::printf("make ufw file fail");
-    plat::exit_process(static_cast<int>(status));
+    return end_quietly(static_cast<int>(status));
   }
   std::printf("make ufw file ok\n");
+  return GO_ON;
 }
 
 }  // namespace dlm

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/job_settings.h"
+#include "driver/run_end.h"
 #include "image/image_builder.h"
 
 namespace dlm {
@@ -38,8 +39,9 @@ std::string maker_parameters(const JobSettings& settings);
 // Runs the job on the image built by this run (image_path, with its zone
 // summary). Without an image from this run (zones null) it fails as an image
 // that cannot be opened: an image left in the temporary directory by an
-// earlier run is never wrapped. Returns when the maker succeeded; every
-// failure ends the process.
-void make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path);
+// earlier run is never wrapped. Returns GO_ON when the maker succeeded; every
+// failure ends the run: with a report line, or with the maker's own nonzero
+// exit status and none.
+RunEnd make_update_file(const JobSettings& settings, const ZoneSummary* zones, const std::string& image_path);
 
 }  // namespace dlm

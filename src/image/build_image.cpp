@@ -23,8 +23,6 @@
 namespace dlm {
 namespace {
 
-constexpr char CMD_ZONE_NAME[] = "cmd_zone";
-constexpr char END_ZONE_NAME[] = "__zone2.zon";
 constexpr char CODE_ZONE_NAME[] = "sdram.apu";
 constexpr char MAIN_RESOURCE_NAME[] = "res.res";
 

@@ -32,6 +32,11 @@ constexpr uint8_t ZONE_APP = 2;        // name contains ".app"
 constexpr uint8_t ZONE_GENERATED = 3;  // "cmd_zone" and "__zone2.zon"
 constexpr uint8_t ZONE_CODE = 4;       // "sdram.apu" in any case
 
+// The zones the run adds to every image: the command zone after the second
+// file and the closing zone at the end.
+constexpr char CMD_ZONE_NAME[] = "cmd_zone";
+constexpr char END_ZONE_NAME[] = "__zone2.zon";
+
 // Storage medium codes the builder's `medium` takes. Only SD changes the
 // scrambling rules.
 constexpr int IMAGE_MEDIUM_SD = 2;
@@ -78,7 +83,7 @@ class ImageBuilder {
   // key := IMAGE_KEY, temp_dir := the system's temporary directory.
   ImageBuilder();
   // Deletes "zImag.img" and "user.app" in the temporary directory.
-  virtual ~ImageBuilder();
+  ~ImageBuilder();
   ImageBuilder(const ImageBuilder&) = delete;
   ImageBuilder& operator=(const ImageBuilder&) = delete;
 
@@ -120,7 +125,6 @@ class ImageBuilder {
   // dir-joined paths, in byte-wise order of their names.
   static void list_files(const std::string& dir, std::vector<std::string>& out);
 
-  uint32_t run_addr = 0;      // the driver's run address slot; unused here
   uint16_t key = IMAGE_KEY;   // content key
   int medium = 0;             // IMAGE_MEDIUM_*, set by the driver
   std::vector<std::string> files;  // one zone per name, in order

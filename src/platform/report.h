@@ -1,5 +1,7 @@
 // The one way dlmtool fails: a report line naming the call site and the code,
 // a bell, nothing, or a message box, then the process ends with the code.
+// Only the front ends call it (the driver, and the console's own loop); the
+// layers below return their statuses and leave the ending to them.
 #pragma once
 
 namespace dlm {
