@@ -439,8 +439,9 @@ int run_job(JobSettings& settings, uint32_t config_flash_size) {
   format_sectors(run);
   if (run.image_built) write_image(run);
   finish_on_chip(run);
-  // Leaving removes "zImag.img" and "user.app" (the builder) and closes the
-  // disk (the device link).
+  // A normal end removes "zImag.img" and "user.app"; leaving closes the disk
+  // (the device link).
+  run.builder.remove_temp_files();
   return 0;
 }
 
