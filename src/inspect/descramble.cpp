@@ -55,7 +55,7 @@ void Descrambler::sd_units(uint16_t seed, uint8_t* data, size_t len) {
 }
 
 void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
-  // The builder prepares a whole period of seeds (256 KiB) for this rule;
+  // The keystream prepares a whole period of seeds (256 KiB) for this rule;
   // for small files unit by unit is far cheaper.
   if (len < OFFSET_DIRECT_MAX) {
     for (size_t p = 0; p < len; p += OFFSET_UNIT_SIZE) {
