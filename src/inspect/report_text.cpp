@@ -17,9 +17,11 @@ void render_item(const Node& item, const std::string& label, int depth, std::str
   if (!item.text.empty()) line += " " + item.text;
   bool any_check = false;
   std::string failures;
+  std::string skipped;
   for (const Node& c : item.children) {
     if (!c.children.empty() || c.is_list) continue;
-    if (c.state != NODE_INFO) any_check = true;
+    if (c.state == NODE_SKIP) skipped += (skipped.empty() ? "  not checked: " : ", ") + c.name;
+    if (c.state != NODE_INFO && c.state != NODE_SKIP) any_check = true;
     if (c.state == NODE_FAIL || c.state == NODE_WARN) {
       failures += failures.empty() ? (c.state == NODE_FAIL ? "  FAIL " : "  WARN ") : ", ";
       failures += c.name;
@@ -32,6 +34,7 @@ void render_item(const Node& item, const std::string& label, int depth, std::str
     line += failures;
   else if (any_check)
     line += "  ok";
+  line += skipped;
   out += line;
   out += '\n';
   for (const Node& c : item.children) {
