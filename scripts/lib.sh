@@ -23,7 +23,7 @@ ensure_packages() {
 }
 
 # The packages every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libedit-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libedit-dev nlohmann-json3-dev libcli11-dev)
 
 # build_native [PRESET]: configures and builds the native tree.
 build_native() {

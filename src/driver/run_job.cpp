@@ -439,7 +439,11 @@ RunEnd run_job(RunState& run) {
   if (const RunEnd end = image_stage(run); end.ends()) return end;
   if (const RunEnd end = run_update_file_job(run); end.ends()) return end;
   if (run.offline) return END_RUN(DLM_ERR_DEV_OFFLINE);
-  return chip_stage(run);
+  const RunEnd end = chip_stage(run);
+  // Only a normal end removes "zImag.img" and "user.app": an early end leaves
+  // them behind.
+  if (!end.ends()) run.builder.remove_temp_files();
+  return end;
 }
 
 }  // namespace dlm

@@ -31,18 +31,6 @@ constexpr size_t HEADER_COPY_SIZE = 512;  // header area copy in the command zon
 constexpr size_t CHIP_TAG_SIZE = 30;
 constexpr size_t TRAILER_SIZE = KEY_BLOCK_SIZE + 2 + CHIP_TAG_SIZE;
 
-// What a zone's lower-cased name makes of it; the first match wins.
-enum class ZoneKind { BOOT, APP, GENERATED, CODE, RESOURCE, PLAIN };
-
-ZoneKind classify(const std::string& name) {
-  if (contains(name, ".boot")) return ZoneKind::BOOT;
-  if (contains(name, ".app")) return ZoneKind::APP;
-  if (name == CMD_ZONE_NAME || name == END_ZONE_NAME) return ZoneKind::GENERATED;
-  if (ends_with(name, ".apu")) return ZoneKind::CODE;
-  if (contains(name, ".res")) return ZoneKind::RESOURCE;
-  return ZoneKind::PLAIN;
-}
-
 // One 32-byte header and the entries, rounded up to the block size, and to
 // at least one 512-byte sector.
 uint64_t header_area_size(size_t zones, uint32_t block) {
@@ -166,21 +154,19 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
 
     ZoneEntry entry;
     entry.crc = crc16(content);
-    const ZoneKind kind = classify(name);
+    const ZoneKind kind = classify_zone(name);
+    entry.type = zone_type(name);
     switch (kind) {
       case ZoneKind::BOOT:
         if (scramble_file(header_key, content.data(), content.size(), UnitRule::BOOT_TABLE) != 0) {
           std::printf("boot table of %s reaches past the end of the file\n", listed.c_str());
           return DLM_ERR_ARG;
         }
-        entry.type = ZONE_BOOT;
         break;
       case ZoneKind::APP:
         scramble_file(key, content.data(), content.size(), UnitRule::OFFSET_KEYED);
-        entry.type = ZONE_APP;
         break;
       case ZoneKind::GENERATED:
-        entry.type = ZONE_GENERATED;
         break;
       case ZoneKind::CODE:
         if (scramble_code(key, content.data(), content.size()) != 0) {
@@ -188,7 +174,6 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
           return DLM_ERR_ARG;
         }
         std::printf("encode exfile %s\n", name.c_str());
-        if (name == CODE_ZONE_NAME) entry.type = ZONE_CODE;
         break;
       case ZoneKind::RESOURCE:
       case ZoneKind::PLAIN:

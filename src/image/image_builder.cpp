@@ -6,11 +6,14 @@ namespace dlm {
 
 ImageBuilder::ImageBuilder() : temp_dir(plat::temp_dir()) {}
 
-// The run's image and the user file stay in the temporary directory until
-// the builder goes away at the normal end of the run.
-ImageBuilder::~ImageBuilder() {
+void ImageBuilder::remove_temp_files() const {
   plat::delete_file(temp_dir + "zImag.img");
   plat::delete_file(temp_dir + "user.app");
+}
+
+uint8_t ImageBuilder::next_key_byte() {
+  key_state = next_keystream_state(key_state);
+  return static_cast<uint8_t>(key_state);
 }
 
 }  // namespace dlm

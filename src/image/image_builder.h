@@ -23,44 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "image/keystream.h"
+#include "image/zone_name.h"
+
 namespace dlm {
 
-// Zone types of a ZoneEntry.
-constexpr uint8_t ZONE_DATA = 0;       // anything not listed below
-constexpr uint8_t ZONE_BOOT = 1;       // name contains ".boot"
-constexpr uint8_t ZONE_APP = 2;        // name contains ".app"
-constexpr uint8_t ZONE_GENERATED = 3;  // "cmd_zone" and "__zone2.zon"
-constexpr uint8_t ZONE_CODE = 4;       // "sdram.apu" in any case
-
-// The zones the run adds to every image: the command zone after the second
-// file and the closing zone at the end.
-constexpr char CMD_ZONE_NAME[] = "cmd_zone";
-constexpr char END_ZONE_NAME[] = "__zone2.zon";
-
-// Storage medium codes the builder's `medium` takes. Only SD changes the
-// scrambling rules.
-constexpr int IMAGE_MEDIUM_SD = 2;
-constexpr int IMAGE_MEDIUM_NOR = 3;
-constexpr int IMAGE_MEDIUM_NAND = 4;
-
-constexpr uint16_t IMAGE_KEY = 0x3C5A;
 constexpr size_t IMAGE_HEADER_SIZE = 32;
 constexpr size_t ZONE_ENTRY_SIZE = 32;
-constexpr size_t KEY_BLOCK_SIZE = 32;
 constexpr size_t CMD_ZONE_SIZE = 8192;
-constexpr size_t CODE_HEAD_SIZE = 16;      // head unit of a code file
-constexpr size_t CODE_UNIT_SIZE = 32768;   // units after the head of a code file
-constexpr size_t SD_UNIT_SIZE = 512;
-constexpr size_t OFFSET_UNIT_SIZE = 32;
-constexpr size_t BOOT_ENTRY_SIZE = 16;
-
-// How scramble_file cuts a file into units. On the SD medium the builder uses
-// SD_UNITS whatever the caller chose.
-enum class UnitRule {
-  BOOT_TABLE,    // ".boot": a table of 16-byte entries, each with its region
-  OFFSET_KEYED,  // ".app": 32-byte units, seed key ^ (offset / 4)
-  SD_UNITS,      // 512-byte units, every one with the same seed
-};
 
 // Where build_image put the parts that an update file is cut from. Lengths
 // reach to the next block boundary after the content.
@@ -82,34 +52,26 @@ class ImageBuilder {
  public:
   // key := IMAGE_KEY, temp_dir := the system's temporary directory.
   ImageBuilder();
-  // Deletes "zImag.img" and "user.app" in the temporary directory.
-  ~ImageBuilder();
+  // Leaves every file in place: the run decides when its files go.
+  ~ImageBuilder() = default;
   ImageBuilder(const ImageBuilder&) = delete;
   ImageBuilder& operator=(const ImageBuilder&) = delete;
 
-  // --- Scrambling: plain XOR with a keystream, so applying an operation
-  // twice with the same seed and medium restores the input.
+  // Deletes the run's files, "zImag.img" and "user.app", in the temporary
+  // directory (whether they exist or not). The run calls it when it ends
+  // normally; a failed run leaves them for a look.
+  void remove_temp_files() const;
 
-  // One generator step on key_state (Galois LFSR, x^16 + x^12 + x^5 + 1);
-  // returns the new low byte.
+  // --- Scrambling with the builder's medium; the rules are keystream.h's.
+
+  // One generator step on key_state; returns the new low byte.
   uint8_t next_key_byte();
-
-  // One unit: byte 0 is XORed with the seed's low byte, byte i (i >= 1) with
-  // the i-th generator output after loading the seed.
-  void scramble(uint16_t seed, uint8_t* data, size_t len);
-
-  // A whole file under a unit rule (SD_UNITS on the SD medium). Returns 0, or
-  // DLM_ERR_ARG for a boot table whose entries or regions reach past the end
-  // of the file; nothing is changed then.
-  int scramble_file(uint16_t seed, uint8_t* data, size_t len, UnitRule rule);
-
-  // A code file: a 16-byte head unit, then 32768-byte units, all with the
-  // seed. Returns 0, or DLM_ERR_ARG for fewer than 16 bytes (nothing changed).
-  int scramble_code(uint16_t seed, uint8_t* data, size_t len);
-
-  // Hides the 16 bits of key among 32 random bytes drawn from a linear
-  // congruential generator seeded with seed (the same on every platform).
-  void make_key_block(uint16_t key, uint8_t* out, uint32_t seed);
+  void scramble(uint16_t seed, uint8_t* data, size_t len) { keystream_.scramble(seed, data, len); }
+  int scramble_file(uint16_t seed, uint8_t* data, size_t len, UnitRule rule) {
+    return keystream_.scramble_file(seed, data, len, rule, medium);
+  }
+  int scramble_code(uint16_t seed, uint8_t* data, size_t len) { return keystream_.scramble_code(seed, data, len); }
+  void make_key_block(uint16_t key_bits, uint8_t* out, uint32_t seed) { dlm::make_key_block(key_bits, out, seed); }
 
   // --- Building.
 
@@ -139,19 +101,7 @@ class ImageBuilder {
   void seal_header_area(uint16_t key, uint8_t* area, size_t area_size, const std::vector<uint8_t>& table,
                         uint32_t data_length);
 
-  // The keystream of a unit seeded with seed, at least len bytes long.
-  // Cached: every unit with the same seed has the same keystream.
-  const uint8_t* keystream(uint16_t seed, size_t len);
-  // The keystream of offset-keyed units for a key: one period of 0x40000
-  // bytes, after which the unit seeds repeat.
-  const uint8_t* offset_keystream(uint16_t seed);
-
-  struct CachedStream {
-    uint16_t seed = 0;
-    std::vector<uint8_t> bytes;
-  };
-  std::vector<CachedStream> streams_;
-  CachedStream offset_stream_;
+  Keystream keystream_;
 };
 
 }  // namespace dlm

@@ -47,6 +47,7 @@ void ZoneEntry::encode(uint8_t* out) const {
 ZoneEntry ZoneEntry::decode(const uint8_t* in) {
   ZoneEntry e;
   e.type = in[0];
+  e.reserved = in[1];
   e.crc = get_le16(in, 2);
   e.start = get_le32(in, 4);
   e.length = get_le32(in, 8);

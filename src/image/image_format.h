@@ -23,11 +23,12 @@ struct ImageHeader {
 
 struct ZoneEntry {
   uint8_t type = 0;
+  uint8_t reserved = 0;  // byte 1: written as 0
   uint16_t crc = 0;  // crc16 of the plain content
   uint32_t start = 0;
   uint32_t length = 0;
   uint32_t index = 0;
-  std::string name;  // at most 16 characters, already lower-cased
+  std::string name;  // at most 16 characters, already lower-cased (read: up to the terminator)
 
   void encode(uint8_t* out) const;  // 32 bytes
   static ZoneEntry decode(const uint8_t* in);

@@ -77,10 +77,8 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
     const std::string name = zone_name(paths[i]);
     ZoneEntry entry;
     entry.crc = crc16(content, length);
-    if (contains(name, ".app")) {
-      scramble_file(pack_key, content, length, UnitRule::OFFSET_KEYED);
-      entry.type = ZONE_APP;
-    }
+    entry.type = package_zone_type(name);
+    if (entry.type == ZONE_APP) scramble_file(pack_key, content, length, UnitRule::OFFSET_KEYED);
     if (name.size() > ZONE_NAME_SIZE) {
       std::printf("%s", name.c_str());
       return DLM_ERR_FILE_NAME_TOO_LONG;

@@ -13,32 +13,6 @@ constexpr size_t OFFSET_DIRECT_MAX = 0x4000;
 constexpr uint64_t BOOT_TANGLED_MAX = 1024;
 }  // namespace
 
-ZoneRule image_zone_rule(std::string_view name) {
-  if (name.find(".boot") != std::string_view::npos) return ZoneRule::BOOT;
-  if (name.find(".app") != std::string_view::npos) return ZoneRule::APP;
-  if (name == "cmd_zone" || name == "__zone2.zon") return ZoneRule::GENERATED;
-  if (name.size() >= 4 && name.substr(name.size() - 4) == ".apu") return ZoneRule::CODE;
-  if (name.find(".res") != std::string_view::npos) return ZoneRule::PACKAGE;
-  return ZoneRule::PLAIN;
-}
-
-uint8_t image_zone_type(std::string_view name) {
-  switch (image_zone_rule(name)) {
-    case ZoneRule::BOOT:
-      return ZONE_BOOT;
-    case ZoneRule::APP:
-      return ZONE_APP;
-    case ZoneRule::GENERATED:
-      return ZONE_GENERATED;
-    case ZoneRule::CODE:
-      return name == "sdram.apu" ? ZONE_CODE : ZONE_DATA;
-    case ZoneRule::PACKAGE:
-    case ZoneRule::PLAIN:
-      break;
-  }
-  return ZONE_DATA;
-}
-
 const char* zone_type_name(uint8_t type) {
   switch (type) {
     case ZONE_DATA:
@@ -56,40 +30,32 @@ const char* zone_type_name(uint8_t type) {
   }
 }
 
-const char* zone_rule_name(ZoneRule rule) {
-  switch (rule) {
-    case ZoneRule::PLAIN:
+const char* zone_rule_name(ZoneKind kind) {
+  switch (kind) {
+    case ZoneKind::PLAIN:
       return "plain";
-    case ZoneRule::BOOT:
+    case ZoneKind::BOOT:
       return "boot table";
-    case ZoneRule::APP:
+    case ZoneKind::APP:
       return "offset-keyed";
-    case ZoneRule::GENERATED:
+    case ZoneKind::GENERATED:
       return "generated";
-    case ZoneRule::CODE:
+    case ZoneKind::CODE:
       return "code";
-    case ZoneRule::PACKAGE:
+    case ZoneKind::RESOURCE:
       return "resource package";
   }
   return "plain";
 }
 
-Descrambler::Descrambler() {
-  // The builder's destructor removes a build's temporary files from its
-  // temporary directory. A reader builds nothing and must not delete an image
-  // someone left there, so the directory is made a path no file can have.
-  builder_.temp_dir.assign(1, '\0');
-}
-
-void Descrambler::unit(uint16_t seed, uint8_t* data, size_t len) { builder_.scramble(seed, data, len); }
+void Descrambler::unit(uint16_t seed, uint8_t* data, size_t len) { keystream_.scramble(seed, data, len); }
 
 void Descrambler::sd_units(uint16_t seed, uint8_t* data, size_t len) {
-  builder_.medium = IMAGE_MEDIUM_SD;
-  builder_.scramble_file(seed, data, len, UnitRule::SD_UNITS);
+  keystream_.scramble_file(seed, data, len, UnitRule::SD_UNITS, IMAGE_MEDIUM_SD);
 }
 
 void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
-  // The builder prepares a whole period of seeds (256 KiB) for this rule;
+  // The keystream prepares a whole period of seeds (256 KiB) for this rule;
   // for small files unit by unit is far cheaper.
   if (len < OFFSET_DIRECT_MAX) {
     for (size_t p = 0; p < len; p += OFFSET_UNIT_SIZE) {
@@ -97,11 +63,10 @@ void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
     }
     return;
   }
-  builder_.medium = IMAGE_MEDIUM_NOR;
-  builder_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED);
+  keystream_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED, IMAGE_MEDIUM_NOR);
 }
 
-bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) { return builder_.scramble_code(key, data, len) == 0; }
+bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) { return keystream_.scramble_code(key, data, len) == 0; }
 
 bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
   // The builder refuses a file too short to hold the entry count.
@@ -141,11 +106,10 @@ bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
   // own masks for the guess and try again.
   if (covers_table) {
     if (count > BOOT_TANGLED_MAX) return false;
-    builder_.medium = IMAGE_MEDIUM_NOR;
     bool confirmed = false;
     for (int attempt = 0; attempt < 4 && !confirmed; ++attempt) {
       std::vector<uint8_t> again = plain;
-      if (builder_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE) != 0) return false;
+      if (keystream_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE, IMAGE_MEDIUM_NOR) != 0) return false;
       confirmed = std::equal(again.begin(), again.end(), data);
       if (!confirmed) {
         for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(data[i] ^ again[i] ^ plain[i]);
@@ -157,6 +121,6 @@ bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
   return true;
 }
 
-void Descrambler::key_block(uint16_t key, uint8_t* out, uint32_t seed) { builder_.make_key_block(key, out, seed); }
+void Descrambler::key_block(uint16_t key, uint8_t* out, uint32_t seed) { make_key_block(key, out, seed); }
 
 }  // namespace dlm::inspect

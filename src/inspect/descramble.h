@@ -1,38 +1,25 @@
 // Undoing the image scrambling. Every rule is an XOR with a keystream that
 // depends only on the seed and the offsets, so descrambling a unit is
-// scrambling it again; the keystream itself comes from the image builder.
+// scrambling it again with the image library's keystream.
 // Only the boot table rule needs its own order: the region fields are read
 // from an entry after the entry has been restored.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
-#include "image/image_builder.h"
+#include "image/keystream.h"
+#include "image/zone_name.h"
 
 namespace dlm::inspect {
 
-// How a zone's content was scrambled, decided by its stored (lower-case)
-// name in the builder's order.
-enum class ZoneRule {
-  PLAIN,      // stored as it is
-  BOOT,       // ".boot": boot table rule (512-byte units on SD), header key
-  APP,        // ".app": offset-keyed units (512-byte units on SD), content key
-  GENERATED,  // "cmd_zone", "__zone2.zon"
-  CODE,       // ends in ".apu": 16-byte head unit, then 32768-byte units
-  PACKAGE,    // contains ".res": a resource package, stored plain
-};
-
-ZoneRule image_zone_rule(std::string_view name);
-// The zone type an image entry with this name must carry.
-uint8_t image_zone_type(std::string_view name);
+// The scrambling a zone of that kind carries, for the report.
+const char* zone_rule_name(ZoneKind kind);
 const char* zone_type_name(uint8_t type);
-const char* zone_rule_name(ZoneRule rule);
 
 class Descrambler {
  public:
-  Descrambler();
+  Descrambler() = default;
   Descrambler(const Descrambler&) = delete;
   Descrambler& operator=(const Descrambler&) = delete;
 
@@ -53,7 +40,7 @@ class Descrambler {
   void key_block(uint16_t key, uint8_t* out, uint32_t seed);
 
  private:
-  ImageBuilder builder_;
+  Keystream keystream_;
 };
 
 }  // namespace dlm::inspect

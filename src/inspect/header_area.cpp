@@ -29,18 +29,11 @@ int reserved_ff_count(const std::array<uint8_t, HEADER>& h) {
 
 ZoneEntryView decode_entry(const uint8_t* e) {
   ZoneEntryView z;
-  z.type = e[0];
-  z.reserved = e[1];
-  z.crc = get_le16(e, 2);
-  z.start = get_le32(e, 4);
-  z.length = get_le32(e, 8);
-  z.index = get_le32(e, 12);
+  static_cast<ZoneEntry&>(z) = ZoneEntry::decode(e);
   const uint8_t* name = e + 16;
-  size_t len = 0;
-  while (len < 16 && name[len] != 0) ++len;
-  z.name.assign(reinterpret_cast<const char*>(name), len);
+  const size_t len = z.name.size();
   bool ok = len > 0;
-  for (size_t i = len + 1; i < 16; ++i) ok = ok && name[i] == 0xFF;
+  for (size_t i = len + 1; i < ZONE_NAME_SIZE; ++i) ok = ok && name[i] == 0xFF;
   for (char c : z.name) ok = ok && !(c >= 'A' && c <= 'Z') && c != '/' && c != '\\';
   z.name_ok = ok;
   return z;

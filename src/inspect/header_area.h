@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "image/image_builder.h"
+#include "image/image_format.h"
 #include "inspect/descramble.h"
 #include "inspect/report.h"
 
@@ -18,14 +20,8 @@ namespace dlm::inspect {
 // anywhere near as many, and each entry costs a report line.
 constexpr uint32_t MAX_ZONES = 65536;
 
-struct ZoneEntryView {
-  uint8_t type = 0;
-  uint8_t reserved = 0;  // always 0
-  uint16_t crc = 0;
-  uint32_t start = 0;
-  uint32_t length = 0;
-  uint32_t index = 0;
-  std::string name;      // up to the terminator, at most 16 bytes
+// A decoded entry with the reader's judgement of its name field.
+struct ZoneEntryView : ZoneEntry {
   bool name_ok = false;  // terminator, 0xFF fill, lower case, no directory
 };
 

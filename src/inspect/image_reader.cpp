@@ -20,23 +20,6 @@ constexpr uint8_t CHIP_TAG_MAGIC[6] = {0x13, 0x92, 0x65, 0x36, 0x73, 0x42};
 
 std::string type_text(uint8_t type) { return std::to_string(type) + " " + zone_type_name(type); }
 
-// The key hidden in a key block: bit i is 1 when the masked byte lies below
-// the threshold taken from the first half.
-uint16_t recover_key(const uint8_t* b) {
-  unsigned t = 0;
-  for (int i = 0; i < 16; ++i) t += b[i];
-  t &= 0xFF;
-  if (t <= 16)
-    t = 85;
-  else if (t >= 224)
-    t = 170;
-  uint16_t key = 0;
-  for (int i = 0; i < 16; ++i) {
-    if (static_cast<unsigned>(b[16 + i] ^ b[15 - i]) < t) key = static_cast<uint16_t>(key | (1u << i));
-  }
-  return key;
-}
-
 // The directory that an embedded package's files are extracted to: its name
 // without ".res".
 std::string package_dir(const std::string& name) {
@@ -66,7 +49,7 @@ Trailer find_trailer(std::span<const uint8_t> bytes, const HeaderArea& area, Des
   tr.present = tr.offset + TRAILER_SIZE <= bytes.size();
   if (!tr.present) return tr;
   const uint8_t* kb = bytes.data() + tr.offset;
-  tr.key = recover_key(kb);
+  tr.key = key_from_key_block(kb);
   tr.crc_ok = crc16(kb, KEY_BLOCK_SIZE) == get_le16(kb, KEY_BLOCK_SIZE);
   std::array<uint8_t, KEY_BLOCK_SIZE> again{};
   d.key_block(tr.key, again.data(), get_le32(bytes.data(), 0));
@@ -86,10 +69,10 @@ struct ZoneWalk {
 
 // Undoes the zone's scrambling in place; adds a failed check when the rule
 // cannot be undone. Returns how it was scrambled.
-std::string descramble_zone(ZoneRule rule, bool sd, uint16_t header_key, uint16_t content_key, Descrambler& d,
+std::string descramble_zone(ZoneKind rule, bool sd, uint16_t header_key, uint16_t content_key, Descrambler& d,
                             std::vector<uint8_t>& content, Node& item) {
   switch (rule) {
-    case ZoneRule::BOOT:
+    case ZoneKind::BOOT:
       if (sd) {
         d.sd_units(header_key, content.data(), content.size());
         return "512-byte units";
@@ -98,21 +81,23 @@ std::string descramble_zone(ZoneRule rule, bool sd, uint16_t header_key, uint16_
         item.check("boot_table", "cannot be undone", false, "entries and regions inside the zone, not tangled");
       }
       break;
-    case ZoneRule::APP:
+    case ZoneKind::APP:
       if (sd) {
         d.sd_units(content_key, content.data(), content.size());
         return "512-byte units";
       }
       d.offset_keyed(content_key, content.data(), content.size());
       break;
-    case ZoneRule::CODE:
+    case ZoneKind::CODE:
       if (!d.code(content_key, content.data(), content.size())) {
-        item.check("code_length", std::to_string(content.size()), false, "at least 16 bytes");
+        Node& len = item.check("code_length", std::to_string(content.size()), false, "at least 16 bytes");
+        len.numeric = true;
+        len.number = content.size();
       }
       break;
-    case ZoneRule::GENERATED:
-    case ZoneRule::PACKAGE:
-    case ZoneRule::PLAIN:
+    case ZoneKind::GENERATED:
+    case ZoneKind::RESOURCE:
+    case ZoneKind::PLAIN:
       break;
   }
   return zone_rule_name(rule);
@@ -130,18 +115,28 @@ Node read_zones(std::span<const uint8_t> bytes, const HeaderArea& area, uint16_t
   uint64_t prev_end = area.area_size;
   for (size_t i = 0; i < entries.size(); ++i) {
     const ZoneEntryView& z = entries[i];
-    ZoneRule rule = image_zone_rule(z.name);
+    ZoneKind rule = classify_zone(z.name);
     Node item = make_group("", printable(z.name));
     item.check_dec("index", z.index, i);
     item.quiet_last();
     item.check("name", printable(z.name), z.name_ok, "a lower-case file name, 0x00 then 0xff fill");
     item.quiet_last();
-    uint8_t want_type = image_zone_type(z.name);
+    uint8_t want_type = zone_type(z.name);
     item.check("type", type_text(z.type), z.type == want_type, type_text(want_type));
     item.check_hex("reserved", z.reserved, 0, 2);
     item.quiet_last();
     uint64_t end = uint64_t{z.start} + z.length;
     bool in_file = end <= bytes.size();
+    if (ctx.truncated && !in_file && z.start >= prev_end) {
+      // The table is sound; only the file ends too early.
+      item.skipped("start", z.start, 8);
+      item.skipped("length", z.length, 0);
+      item.skipped("crc", z.crc, 4);
+      item.info("content", z.start < bytes.size() ? "cut by the truncation" : "beyond the end of the truncated file");
+      zones.add(std::move(item));
+      prev_end = end;
+      continue;
+    }
     bool start_ok = in_file && z.start >= prev_end;
     Node& start = item.check("start", hex_text(z.start, 8), start_ok,
                              "at or after " + hex_text(prev_end, 8) + ", inside the file");
@@ -151,8 +146,10 @@ Node read_zones(std::span<const uint8_t> bytes, const HeaderArea& area, uint16_t
     if (!start_ok) {
       // Only zones that follow each other are read, so no byte of the file
       // is descrambled twice, whatever the table claims.
-      item.check("crc", hex_text(z.crc, 4), false,
+      Node& crc = item.check("crc", hex_text(z.crc, 4), false,
                  in_file ? "content after the zone before" : "content inside the file");
+      crc.numeric = true;
+      crc.number = z.crc;
       zones.add(std::move(item));
       continue;
     }
@@ -173,7 +170,7 @@ Node read_zones(std::span<const uint8_t> bytes, const HeaderArea& area, uint16_t
     std::vector<uint8_t> content(bytes.begin() + z.start, bytes.begin() + static_cast<ptrdiff_t>(end));
     item.info("scrambling", descramble_zone(rule, area.sd, header_key, content_key, d, content, item));
     uint16_t want_crc = 0;
-    if (rule == ZoneRule::GENERATED) {
+    if (rule == ZoneKind::GENERATED) {
       // The generated zones keep the checksum of their blank content: 8192
       // bytes of 0xFF for the command zone, nothing for the end marker.
       want_crc = crc16(std::vector<uint8_t>(content.size(), 0xFF));
@@ -185,7 +182,7 @@ Node read_zones(std::span<const uint8_t> bytes, const HeaderArea& area, uint16_t
     }
     item.check_hex("crc", z.crc, want_crc, 4);
 
-    if (rule == ZoneRule::PACKAGE) {
+    if (rule == ZoneKind::RESOURCE) {
       if (z.name == "res.res" || !walk.res_set) {
         walk.res_set = true;
         walk.res_start = z.start;
@@ -222,16 +219,20 @@ void expect_address(Node& field, uint32_t stored, uint64_t want) {
   field.expected = stored == want ? std::string() : hex_text(want, 8);
 }
 
-Node command_zone_node(std::span<const uint8_t> bytes, const ZoneWalk& walk) {
+Node command_zone_node(std::span<const uint8_t> bytes, const ZoneWalk& walk, bool truncated) {
   Node cmd = make_group("command_zone");
   const ZoneEntryView* z = walk.cmd_zone;
+  if (!z && truncated) {
+    cmd.info("present", "cut off by the truncation").state = NODE_SKIP;
+    return cmd;
+  }
   if (!z) {
     cmd.check("present", "no", false, "a zone named cmd_zone");
     return cmd;
   }
   cmd.hex("start", z->start, 8);
   if (z->length < HEADER_COPY_SIZE * 2) {
-    cmd.check("length", std::to_string(z->length), false, "8192 bytes");
+    cmd.check_dec("length", z->length, CMD_ZONE_SIZE);
     return cmd;
   }
   const uint64_t s = z->start;
@@ -259,8 +260,13 @@ Node command_zone_node(std::span<const uint8_t> bytes, const ZoneWalk& walk) {
   return cmd;
 }
 
-Node trailer_node(std::span<const uint8_t> bytes, const Trailer& tr, const ZoneWalk& walk) {
+Node trailer_node(std::span<const uint8_t> bytes, const Trailer& tr, const ZoneWalk& walk, const ReadContext& ctx) {
   Node trailer = make_group("trailer");
+  if (ctx.truncated) {
+    trailer.info("present", "cut off by the truncation").state = NODE_SKIP;
+    trailer.check_dec("file_length", bytes.size(), ctx.expected_length);
+    return trailer;
+  }
   if (!tr.present) {
     trailer.check("present", "no", false, std::to_string(TRAILER_SIZE) + " bytes after the last zone");
     return trailer;
@@ -286,10 +292,13 @@ Node trailer_node(std::span<const uint8_t> bytes, const Trailer& tr, const ZoneW
         (ChipConfig::decode(bytes.data() + walk.cmd_zone->start).sdram_mode_word & 1) ? "PM40N" : "PM30N";
     trailer.check("chip_type", printable(chip_type), chip_type == want, want);
   } else {
-    trailer.info("chip_type", printable(chip_type));
+    // Without the record there is nothing to hold the chip type against.
+    trailer.info("chip_type", printable(chip_type)).state = NODE_SKIP;
   }
-  trailer.check_dec("file_length", bytes.size(), up(tr.offset + TRAILER_SIZE, 512));
-  bool fill_ok = all_ff(bytes, tr.data_end, tr.offset) && all_ff(bytes, tr.offset + TRAILER_SIZE, bytes.size());
+  // Bytes after the image's end are a read-back's tail, reported apart.
+  const uint64_t image_end = std::min<uint64_t>(bytes.size(), up(tr.offset + TRAILER_SIZE, 512));
+  trailer.check_dec("file_length", image_end, up(tr.offset + TRAILER_SIZE, 512));
+  bool fill_ok = all_ff(bytes, tr.data_end, tr.offset) && all_ff(bytes, tr.offset + TRAILER_SIZE, image_end);
   trailer.check("fill", fill_ok ? "0xff" : "not 0xff", fill_ok, "0xff before the key block and after the chip tag");
   return trailer;
 }
@@ -299,7 +308,19 @@ Node trailer_node(std::span<const uint8_t> bytes, const Trailer& tr, const ZoneW
 void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadContext& ctx, Node& root) {
   // The content key is hidden in the trailer; a damaged key block leaves the
   // header key, which the tool uses for both.
+  // A sound zone table tells how long the image is; a shorter file is
+  // truncated, which is said once instead of through every check it breaks.
+  const bool table_sound = area.header_crc == area.header_crc_computed && area.medium_verified && area.count_fits &&
+                           !area.entries.empty();
+  uint64_t claimed_end = 0;
+  if (table_sound) {
+    claimed_end = uint64_t{area.entries.back().start} + area.entries.back().length;
+    ctx.expected_length = up(up(claimed_end, 32) + TRAILER_SIZE, 512);
+    ctx.truncated = bytes.size() < ctx.expected_length;
+  }
   Trailer tr = find_trailer(bytes, area, ctx.descrambler);
+  if (ctx.truncated) tr.data_end = claimed_end;
+  if (!ctx.truncated && tr.present) ctx.expected_length = up(tr.offset + TRAILER_SIZE, 512);
   uint16_t content_key = tr.present && tr.crc_ok && tr.block_ok ? tr.key : ctx.options.header_key;
 
   ZoneWalk walk;
@@ -311,15 +332,28 @@ void read_image(std::span<const uint8_t> bytes, const HeaderArea& area, ReadCont
   uint64_t lo = up(tr.data_end, 512);
   uint64_t hi = walk.starts_gcd ? up(up(tr.data_end, walk.starts_gcd), 512) : lo;
   bool dl_ok = area.data_length >= lo && area.data_length <= hi;
-  header.check("data_length", std::to_string(area.data_length), dl_ok,
+  Node& data_length = header.check("data_length", std::to_string(area.data_length), dl_ok,
                lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi));
+  data_length.numeric = true;
+  data_length.number = area.data_length;
 
   root.info("medium", area.sd ? "sd card" : "spi flash (nor or nand)");
   root.hex("content_key", content_key, 4);
   root.add(std::move(header));
   root.add(std::move(zones));
-  root.add(command_zone_node(bytes, walk));
-  root.add(trailer_node(bytes, tr, walk));
+  root.add(command_zone_node(bytes, walk, ctx.truncated));
+  root.add(trailer_node(bytes, tr, walk, ctx));
+  if (!ctx.truncated && tr.present && bytes.size() > ctx.expected_length) {
+    // A read-back of the flash goes on past the image: erased flash is what
+    // the chip should hold there; anything else was left by an earlier
+    // write. Neither touches the image, so the latter is only a warning.
+    Node tail = make_group("tail");
+    tail.hex("offset", ctx.expected_length, 8);
+    tail.dec("length", bytes.size() - ctx.expected_length);
+    const bool erased = all_ff(bytes, ctx.expected_length, bytes.size());
+    tail.warn_check("erased", erased ? "yes" : "no", erased, "all 0xff (erased flash)");
+    root.add(std::move(tail));
+  }
 }
 
 }  // namespace dlm::inspect

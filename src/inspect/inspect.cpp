@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "image/zone_name.h"
 #include "inspect/readers.h"
 
 namespace dlm::inspect {
@@ -22,11 +23,7 @@ bool has_generated_zone(const HeaderArea& area) {
 
 // "qx_dlm.bin" or "zImag.img", in any case, with or without a directory.
 bool image_file_name(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  const std::string name = zone_name(path);
   return name == "qx_dlm.bin" || name == "zimag.img";
 }
 
@@ -44,6 +41,7 @@ std::string ReadContext::extract(const std::string& path, const std::string& tag
 
 int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report& report) {
   report = Report{};
+  report.length = bytes.size();
   Descrambler descrambler;
   ReadContext ctx{descrambler, options, options.extract ? &report.files : nullptr, {}};
   Node& root = report.root;
@@ -76,11 +74,19 @@ int inspect_bytes(std::span<const uint8_t> bytes, const Options& options, Report
       break;
     case FileKind::PACKAGE:
       root.info("medium", area.sd ? "sd card" : "spi flash (nor or nand)");
+      if (area.header_crc == area.header_crc_computed && area.medium_verified && !area.entries.empty()) {
+        const ZoneEntryView& last = area.entries.back();
+        ctx.expected_length = uint64_t{last.start} + last.length;
+        ctx.truncated = bytes.size() < ctx.expected_length;
+      }
       read_package(bytes, options.header_key, "", ctx, root);
       break;
     case FileKind::UNKNOWN:
+    case FileKind::COMPARISON:
       break;
   }
+  report.expected_length = ctx.expected_length;
+  report.truncated = ctx.truncated;
   return failed_paths(root).empty() ? INSPECT_CLEAN : INSPECT_FAILED;
 }
 

@@ -27,8 +27,8 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
     item.quiet_last();
     item.check("name", printable(z.name), z.name_ok, "a lower-case file name, 0x00 then 0xff fill");
     item.quiet_last();
-    bool app = z.name.find(".app") != std::string::npos;
-    uint8_t want_type = app ? ZONE_APP : ZONE_DATA;
+    uint8_t want_type = package_zone_type(z.name);
+    bool app = want_type == ZONE_APP;
     item.check("type", std::to_string(z.type) + " " + zone_type_name(z.type), z.type == want_type,
                std::to_string(want_type) + " " + zone_type_name(want_type));
     item.check_hex("reserved", z.reserved, 0, 2);
@@ -66,8 +66,10 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
         if (used != dir_prefix + z.name) item.info("extracted_as", printable(used));
       }
     } else {
-      item.check("crc", hex_text(z.crc, 4), false,
+      Node& crc = item.check("crc", hex_text(z.crc, 4), false,
                  in_file ? "content after the file before" : "content inside the file");
+      crc.numeric = true;
+      crc.number = z.crc;
     }
     entries.add(std::move(item));
   }
@@ -77,8 +79,10 @@ void read_package(std::span<const uint8_t> bytes, uint16_t key, const std::strin
   uint64_t lo = last_end;
   uint64_t hi = starts_gcd ? up(last_end, starts_gcd) : last_end;
   bool dl_ok = area.data_length >= lo && area.data_length <= hi;
-  header.check("data_length", std::to_string(area.data_length), dl_ok,
+  Node& data_length = header.check("data_length", std::to_string(area.data_length), dl_ok,
                lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi));
+  data_length.numeric = true;
+  data_length.number = area.data_length;
   uint64_t tail_from = std::max<uint64_t>(prev_end, up(area.table_end, 512));
   bool tail_ok = tail_from <= bytes.size() && all_ff(bytes, tail_from, bytes.size()) &&
                  (bytes.size() % 512 == 0 || (starts_gcd >= 512 && bytes.size() % starts_gcd == 0));

@@ -20,6 +20,9 @@ struct ReadContext {
   const Options& options;
   std::vector<ExtractedFile>* files = nullptr;  // null: nothing is extracted
   std::set<std::string> used_paths;
+  // Set by a reader that can tell the file's length from its tables.
+  uint64_t expected_length = 0;
+  bool truncated = false;
 
   // Queues a file for extraction under path, or under path + "." + tag when
   // an earlier file already took that path. Returns the path used.

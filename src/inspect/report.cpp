@@ -12,6 +12,8 @@ const char* file_kind_name(FileKind kind) {
       return "resource package";
     case FileKind::UPDATE_FILE:
       return "update file";
+    case FileKind::COMPARISON:
+      return "comparison";
     case FileKind::UNKNOWN:
       break;
   }
@@ -26,6 +28,8 @@ const char* file_kind_key(FileKind kind) {
       return "package";
     case FileKind::UPDATE_FILE:
       return "update";
+    case FileKind::COMPARISON:
+      return "compare";
     case FileKind::UNKNOWN:
       break;
   }
@@ -62,6 +66,19 @@ Node& Node::check(std::string_view n, std::string_view t, bool ok, std::string_v
   Node& c = info(n, t);
   c.state = ok ? NODE_OK : NODE_FAIL;
   if (!ok) c.expected = wanted;
+  return c;
+}
+
+Node& Node::warn_check(std::string_view n, std::string_view t, bool ok, std::string_view wanted) {
+  Node& c = info(n, t);
+  c.state = ok ? NODE_OK : NODE_WARN;
+  if (!ok) c.expected = wanted;
+  return c;
+}
+
+Node& Node::skipped(std::string_view n, uint64_t value, int hex_digits) {
+  Node& c = hex_digits ? hex(n, value, hex_digits) : dec(n, value);
+  c.state = NODE_SKIP;
   return c;
 }
 
@@ -114,8 +131,8 @@ std::string printable(std::string_view bytes) {
 }
 
 namespace {
-void collect_failures(const Node& node, const std::string& path, std::vector<std::string>& out) {
-  if (node.state == NODE_FAIL) out.push_back(path);
+void collect_paths(const Node& node, NodeState state, const std::string& path, std::vector<std::string>& out) {
+  if (node.state == state) out.push_back(path);
   for (size_t i = 0; i < node.children.size(); ++i) {
     const Node& c = node.children[i];
     std::string sub;
@@ -124,14 +141,20 @@ void collect_failures(const Node& node, const std::string& path, std::vector<std
     } else {
       sub = path.empty() ? c.name : path + "." + c.name;
     }
-    collect_failures(c, sub, out);
+    collect_paths(c, state, sub, out);
   }
 }
 }  // namespace
 
 std::vector<std::string> failed_paths(const Node& root) {
   std::vector<std::string> out;
-  collect_failures(root, "", out);
+  collect_paths(root, NODE_FAIL, "", out);
+  return out;
+}
+
+std::vector<std::string> warning_paths(const Node& root) {
+  std::vector<std::string> out;
+  collect_paths(root, NODE_WARN, "", out);
   return out;
 }
 

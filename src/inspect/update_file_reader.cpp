@@ -38,6 +38,8 @@ void read_update_file(std::span<const uint8_t> bytes, ReadContext& ctx, Node& ro
   Node header = make_group("header");
   header.info("magic", "QX_UDFIR");
   if (bytes.size() < UFW_HEADER_SIZE) {
+    ctx.expected_length = UFW_HEADER_SIZE;
+    ctx.truncated = true;
     header.check_dec("file_length", bytes.size(), UFW_HEADER_SIZE);
     root.add(std::move(header));
     return;
@@ -59,8 +61,18 @@ void read_update_file(std::span<const uint8_t> bytes, ReadContext& ctx, Node& ro
   uint64_t available = bytes.size() - UFW_HEADER_SIZE;
   header.check_dec("data_len", data_len, available);
   bool content_ok = data_len <= available;
+  // With a sound header, content shorter than data_len is a truncated file:
+  // the checksums over the missing bytes say nothing more.
+  const bool header_sound = head_crc == crc16(h + UFW_HEAD_CRC_FROM, UFW_HEAD_LEN) && data_offset == UFW_HEADER_SIZE;
+  if (header_sound) {
+    ctx.expected_length = UFW_HEADER_SIZE + uint64_t{data_len};
+    ctx.truncated = !content_ok;
+  }
   std::span<const uint8_t> content = bytes.subspan(UFW_HEADER_SIZE, content_ok ? data_len : available);
-  header.check_hex("data_crc", data_crc, crc16(content), 8);
+  if (ctx.truncated)
+    header.skipped("data_crc", data_crc, 8);
+  else
+    header.check_hex("data_crc", data_crc, crc16(content), 8);
   header.hex("load_addr", get_le32(h, 28), 8);
   header.hex("run_addr", get_le32(h, 32), 8);
 
@@ -74,12 +86,21 @@ void read_update_file(std::span<const uint8_t> bytes, ReadContext& ctx, Node& ro
   header.hex("version", version & 0x7FFFFFFFu, 8);
   header.dec("no_version", version >> 31);
 
-  bool tail_in = tail_offset <= content.size();
-  header.check("tail_offset", std::to_string(tail_offset), tail_in, "inside the content (at most data_len)");
-  uint32_t want_tail_len = tail_in ? static_cast<uint32_t>(content.size() - tail_offset) : 0;
-  header.check_dec("tail_len", tail_len, want_tail_len);
-  uint16_t tail_crc_computed = tail_in ? crc16(content.subspan(tail_offset)) : 0;
-  header.check_hex("tail_crc", tail_crc, tail_crc_computed, 4);
+  if (ctx.truncated) {
+    header.skipped("tail_offset", tail_offset, 0);
+    header.skipped("tail_len", tail_len, 0);
+    header.skipped("tail_crc", tail_crc, 4);
+  } else {
+    bool tail_in = tail_offset <= content.size();
+    Node& offset = header.check("tail_offset", std::to_string(tail_offset), tail_in,
+                                "inside the content (at most data_len)");
+    offset.numeric = true;
+    offset.number = tail_offset;
+    uint32_t want_tail_len = tail_in ? static_cast<uint32_t>(content.size() - tail_offset) : 0;
+    header.check_dec("tail_len", tail_len, want_tail_len);
+    uint16_t tail_crc_computed = tail_in ? crc16(content.subspan(tail_offset)) : 0;
+    header.check_hex("tail_crc", tail_crc, tail_crc_computed, 4);
+  }
   bool rest_zero = std::all_of(h + 62, h + UFW_HEADER_SIZE, [](uint8_t b) { return b == 0; });
   header.check("reserved", rest_zero ? "zero" : "not zero", rest_zero, "zero");
   root.add(std::move(header));

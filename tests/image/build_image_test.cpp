@@ -445,7 +445,7 @@ TEST_F(BuildImage, GeneratedZonesLeaveTheWorkingDirectoryAlone) {
   EXPECT_EQ(get_le32(plain_header_area(512, 2).data(), 64 + 8), 0u);  // end zone length
 }
 
-TEST(ImageBuilderLifetime, DestructorRemovesTheRunFiles) {
+TEST(ImageBuilderLifetime, RemoveTempFilesRemovesTheRunFiles) {
   dlmtest::ScratchDir dir;
   const std::string tmp = dir / "";
   dlmtest::write_file(tmp + "zImag.img", {1});
@@ -455,10 +455,26 @@ TEST(ImageBuilderLifetime, DestructorRemovesTheRunFiles) {
     dlm::ImageBuilder b;
     b.temp_dir = tmp;
     EXPECT_EQ(b.key, 0x3C5A);
+    b.remove_temp_files();
   }
   EXPECT_FALSE(std::filesystem::exists(tmp + "zImag.img"));
   EXPECT_FALSE(std::filesystem::exists(tmp + "user.app"));
   EXPECT_TRUE(std::filesystem::exists(tmp + "other.bin"));
+}
+
+// A builder made only to scramble or to read (dlminspect, the tests) must not
+// take a run's image with it when it goes.
+TEST(ImageBuilderLifetime, DestructorLeavesTheRunFiles) {
+  dlmtest::ScratchDir dir;
+  const std::string tmp = dir / "";
+  dlmtest::write_file(tmp + "zImag.img", {1});
+  dlmtest::write_file(tmp + "user.app", {2});
+  {
+    dlm::ImageBuilder b;
+    b.temp_dir = tmp;
+  }
+  EXPECT_TRUE(std::filesystem::exists(tmp + "zImag.img"));
+  EXPECT_TRUE(std::filesystem::exists(tmp + "user.app"));
 }
 
 }  // namespace
