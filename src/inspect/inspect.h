@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "image/keystream.h"
 #include "inspect/report.h"
 
 namespace dlm::inspect {
@@ -24,8 +25,6 @@ constexpr int INSPECT_UNRECOGNISED = 2;  // unreadable or not one of the known f
 // block.
 constexpr uint64_t COMPARE_BLOCK_SIZE = 0x10000;
 
-constexpr uint16_t DEFAULT_KEY = 0x3C5A;
-
 struct Options {
   // Name of the file, for the report and as a hint: "qx_dlm.bin" or
   // "zImag.img" is read as an image even when its zone table is too damaged
@@ -35,7 +34,7 @@ struct Options {
   std::string readback_name;
   // Seed of image and package headers and zone tables. The content key of an
   // image is recovered from its key block; a lone package uses this key.
-  uint16_t header_key = DEFAULT_KEY;
+  uint16_t header_key = IMAGE_KEY;
   // Collect the descrambled contents in Report::files.
   bool extract = false;
 };
