@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -122,6 +123,10 @@ class DeviceLink {
   // whole 512 more when already aligned); with verify, reads the file's own
   // bytes back and compares.
   int write_file_to_ram(const std::string& file_name, uint32_t ram_address, bool verify);
+  // When set, write_file_to_ram calls it after every piece it wrote or read
+  // back, with the bytes done and the bytes of the whole load (written plus
+  // read back). The front end draws its progress from it; nothing is printed.
+  std::function<void(uint64_t done, uint64_t total)> ram_progress;
   // Writes a host file to the disk at disk_address, one block_size block at a
   // time, block 0 last. The full mode erases and writes every block; the
   // incremental mode writes only the blocks that differ from the backup

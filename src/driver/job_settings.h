@@ -43,6 +43,7 @@ struct JobSettings {
   uint32_t wflash_addr = 0;
   int32_t ufw_mode = -1;
   bool ufw_no_version = false;
+  bool strict = false;  // -strict: no chip, or an input of the wrong kind, fails the run
   std::vector<std::string> code_files;
   std::vector<std::string> resource_dirs;
   std::vector<std::string> ram_files;

@@ -173,6 +173,8 @@ int parse_options(int argc, const char* const* argv, JobSettings& s) {
         s.ufw_mode = static_cast<int32_t>(prefixed_value(arg, 8));
       } else if (arg == "-no_version") {
         s.ufw_no_version = true;
+      } else if (arg == "-strict") {
+        s.strict = true;
       } else {
         unknown(argv[i], i);
       }

@@ -6,7 +6,9 @@
 
 #include "device/device_link.h"
 #include "driver/job_settings.h"
+#include "driver/progress_line.h"
 #include "driver/run_end.h"
+#include "driver/run_record.h"
 #include "image/image_builder.h"
 
 namespace dlm {
@@ -27,6 +29,8 @@ struct RunState {
   bool offline = false;     // no chip answered: the run builds a file only
   bool image_built = false;
   uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
+  RunRecord record;         // what happened, for the verdict line
+  ProgressLine progress;    // on standard error, when it is a terminal
 };
 
 // Carries out the job. Returns GO_ON when it completed, or the end of the run

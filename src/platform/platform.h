@@ -60,6 +60,14 @@ bool run_hidden(const std::string& program, const std::string& params, uint32_t&
 // standard input, returns at once when it is not a terminal or at its end.
 void wait_key();
 
+// True when standard error is a terminal (a console on Windows): only there
+// does a self-updating progress line make sense.
+bool stderr_is_terminal();
+// True when standard output is a terminal too: then both share the screen
+// line, and a line drawn on standard error would cover the text standard
+// output is in the middle of.
+bool stdout_is_terminal();
+
 // Console set-up of the interactive console. POSIX: size calls do nothing,
 // code pages report 936 and cannot fail, the title is set with the terminal's
 // title escape only when standard output is a terminal.

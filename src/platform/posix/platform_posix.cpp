@@ -147,6 +147,9 @@ void wait_key() {
   }
 }
 
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
 void console_set_size(int, int, int) {}
 unsigned console_input_code_page() { return 936; }
 bool console_set_code_page(unsigned) { return true; }

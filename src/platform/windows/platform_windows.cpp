@@ -64,6 +64,16 @@ bool stdin_is_console() {
 }
 }  // namespace
 
+bool stderr_is_terminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool stdout_is_terminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 // A key press is only awaited from a person at a console; with redirected
 // input (a script, a test) there is nobody to press it.
 void wait_key() {
