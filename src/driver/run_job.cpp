@@ -16,6 +16,7 @@
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "driver/update_file_job.h"
 #include "image/image_builder.h"
 #include "platform/platform.h"
@@ -375,7 +376,8 @@ const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "
 // The incremental check of the image needs the command zone address of the
 // image built in this run.
 void write_to_disk(RunState& run, const std::string& file, bool full_mode, uint32_t address, bool line_before) {
-  const int status = run.device.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
+  const int status =
+      FlashWriter(run.device).write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
   if (line_before) std::printf("\n");
   const char* medium = write_medium_name(run.builder.medium);
   if (status != 0) {

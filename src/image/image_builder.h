@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "common/medium.h"
+
 namespace dlm {
 
 // Zone types of a ZoneEntry.
@@ -32,11 +34,11 @@ constexpr uint8_t ZONE_APP = 2;        // name contains ".app"
 constexpr uint8_t ZONE_GENERATED = 3;  // "cmd_zone" and "__zone2.zon"
 constexpr uint8_t ZONE_CODE = 4;       // "sdram.apu" in any case
 
-// Storage medium codes the builder's `medium` takes. Only SD changes the
-// scrambling rules.
-constexpr int IMAGE_MEDIUM_SD = 2;
-constexpr int IMAGE_MEDIUM_NOR = 3;
-constexpr int IMAGE_MEDIUM_NAND = 4;
+// The builder's `medium` takes the medium codes of common/medium.h; the
+// builder's callers still know them by these names.
+constexpr int IMAGE_MEDIUM_SD = MEDIA_SD;
+constexpr int IMAGE_MEDIUM_NOR = MEDIA_NOR;
+constexpr int IMAGE_MEDIUM_NAND = MEDIA_NAND;
 
 constexpr uint16_t IMAGE_KEY = 0x3C5A;
 constexpr size_t IMAGE_HEADER_SIZE = 32;
@@ -119,7 +121,7 @@ class ImageBuilder {
 
   uint32_t run_addr = 0;      // the driver's run address slot; unused here
   uint16_t key = IMAGE_KEY;   // content key
-  int medium = 0;             // IMAGE_MEDIUM_*, set by the driver
+  int medium = 0;             // MEDIA_* (common/medium.h), set by the driver
   std::vector<std::string> files;  // one zone per name, in order
   uint16_t key_state = 0;     // keystream state
   std::string temp_dir;       // ends in a path separator

@@ -101,7 +101,7 @@ void ImageBuilder::scramble(uint16_t seed, uint8_t* data, size_t len) {
 }
 
 int ImageBuilder::scramble_file(uint16_t seed, uint8_t* data, size_t len, UnitRule rule) {
-  if (medium == IMAGE_MEDIUM_SD) rule = UnitRule::SD_UNITS;
+  if (medium == MEDIA_SD) rule = UnitRule::SD_UNITS;
 
   switch (rule) {
     case UnitRule::SD_UNITS: {
