@@ -85,11 +85,6 @@ void say(const char* format, ...) {
   std::fflush(stdout);
 }
 
-void say_native(const char* utf8) {
-  plat::print_native(utf8);
-  std::fflush(stdout);
-}
-
 }  // namespace
 
 bool DiskFiles::read(const std::string& name, std::vector<uint8_t>& bytes) { return read_whole_file(name, bytes); }
@@ -264,7 +259,8 @@ bool FlashWriter::chip_holds_backup(const std::string& backup_name, const Run& r
 
 // Erases every flagged block and checks it blank, in ascending order.
 int FlashWriter::erase_phase(const Run& run) {
-  say_native("Erase Flash block \xE2\x80\xA6\xE2\x80\xA6\n");
+  plat::print_native("Erase Flash block \xE2\x80\xA6\xE2\x80\xA6\n");
+  std::fflush(stdout);
   const size_t total = run.to_write();
   started(WriterPhase::erase, total);
   size_t erased = 0;
@@ -288,7 +284,8 @@ int FlashWriter::erase_phase(const Run& run) {
 // Writes the flagged blocks from the dump: the blocks after block 0 in
 // ascending order, as the dump holds them, then block 0.
 int FlashWriter::write_phase(const Run& run, bool full_mode) {
-  say_native("\n write data to  block\xE2\x80\xA6\xE2\x80\xA6\r\n");
+  plat::print_native("\n write data to  block\xE2\x80\xA6\xE2\x80\xA6\r\n");
+  std::fflush(stdout);
   const size_t total = run.to_write();
   started(WriterPhase::write, total);
   const std::vector<uint8_t>& staged = run.staged;

@@ -3,8 +3,10 @@
 // files, every failure and its message, and that the backup only ever
 // describes what the chip holds.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -748,6 +750,48 @@ TEST_F(FlashWriterTest, EraseAndCheckReadsItsProbeAndSaysWhichStepFailed) {
       }
     }
   }
+}
+
+// Standard output is flushed at every heading and block number, so a pipe
+// or a file sees the progress while the write goes on: each event finds the
+// matching text already on the descriptor.
+class OnDescriptor final : public dlm::WriterEvents {
+ public:
+  explicit OnDescriptor(std::string path) : path_(std::move(path)) {}
+  void phase_started(dlm::WriterPhase, size_t) override { seen += "[" + tail() + "]"; }
+  void block_done(const dlm::WriterProgress& p) override {
+    if (p.phase != dlm::WriterPhase::read_back) seen += "[" + tail() + "]";
+  }
+  std::string seen;
+
+ private:
+  // The last 2 bytes that reached the file.
+  std::string tail() const {
+    const Bytes b = dlmtest::read_file(path_);
+    return std::string(b.end() - std::min<ptrdiff_t>(2, static_cast<ptrdiff_t>(b.size())), b.end());
+  }
+  std::string path_;
+};
+
+TEST_F(BackupRulesTest, ProgressReachesStandardOutputAtOnce) {
+  dlmtest::ScratchDir dir;
+  const std::string out = dir / "out.txt";
+  files.files[HOST] = second;
+  files.files.erase(BAK);
+  OnDescriptor events(out);
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  std::FILE* file = std::fopen(out.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ::dup2(::fileno(file), 1);
+  const int result = dlm::FlashWriter(link, &files, &events).write_file_to_disk(HOST, false, 0, CMD_ZONE);
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  std::fclose(file);
+  ASSERT_EQ(result, 0);
+  // Phase starts follow their headings; every block follows its number.
+  EXPECT_EQ(events.seen, "[0\n][\xA6\n][0 ][1 ][2 ][\r\n][1 ][2 ][ \n]");
 }
 
 }  // namespace
