@@ -15,6 +15,7 @@
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "driver/update_file_job.h"
 #include "image/image_builder.h"
 #include "platform/platform.h"
@@ -138,12 +139,12 @@ RunEnd identify_flash(RunState& run) {
 }
 
 // "SD" for the SD card, "flash" for the SPI flashes, in image messages.
-const char* image_medium_name(int medium) { return medium == IMAGE_MEDIUM_SD ? "SD" : "flash"; }
+const char* image_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "flash"; }
 
 // No chip answered: the run builds the image for SPI NOR into a file.
 void go_offline(RunState& run) {
   std::printf("device offline\n");
-  run.builder.medium = IMAGE_MEDIUM_NOR;
+  run.builder.medium = MEDIA_NOR;
   run.settings.job_kind = JOB_OFFLINE;
   run.output_name = IMAGE_COPY_NAME;
   std::printf("output file name %s \r\n", run.output_name.c_str());
@@ -167,19 +168,19 @@ RunEnd check_medium(const RunState& run) {
   const int32_t kind = run.settings.job_kind;
   const bool any_medium = kind == JOB_DISK || kind == JOB_READ || kind == JOB_OFFLINE;
   switch (run.builder.medium) {
-    case IMAGE_MEDIUM_NOR:
+    case MEDIA_NOR:
       if (kind == JOB_NOR_FLASH || any_medium) {
         std::printf("SPI nor flash online\n");
         return GO_ON;
       }
       break;
-    case IMAGE_MEDIUM_NAND:
+    case MEDIA_NAND:
       if (kind == JOB_NAND_FLASH || any_medium) {
         std::printf("SPI nand flash online\n");
         return GO_ON;
       }
       break;
-    case IMAGE_MEDIUM_SD:
+    case MEDIA_SD:
       if (kind == JOB_SD || any_medium) {
         std::printf("SD online\n");
         return GO_ON;
@@ -365,7 +366,8 @@ const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "
 // The incremental check of the image needs the command zone address of the
 // image built in this run.
 RunEnd write_to_disk(RunState& run, const std::string& file, bool full_mode, uint32_t address, bool line_before) {
-  const int status = run.device.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
+  const int status =
+      FlashWriter(run.device).write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
   if (line_before) std::printf("\n");
   const char* medium = write_medium_name(run.builder.medium);
   if (status != 0) {
