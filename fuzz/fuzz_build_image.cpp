@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint32_t block = BLOCKS[data[0] & 3];
   const uint32_t resource_block = BLOCKS[data[1] & 3];
-  static const int media[] = {dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_NAND, dlm::IMAGE_MEDIUM_SD,
-                              dlm::IMAGE_MEDIUM_NOR};
+  static const int media[] = {dlm::MEDIA_NOR, dlm::MEDIA_NAND, dlm::MEDIA_SD,
+                              dlm::MEDIA_NOR};
   Reader in{data + 3, size - 3};
   std::vector<std::string> code_files;
   bool any_resource = false;

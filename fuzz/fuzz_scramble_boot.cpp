@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static dlm::ImageBuilder builder;
   const uint16_t seed = static_cast<uint16_t>(data[0] | data[1] << 8);
   const bool sd = data[2] & 1;
-  builder.medium = sd ? dlm::IMAGE_MEDIUM_SD : dlm::IMAGE_MEDIUM_NOR;
+  builder.medium = sd ? dlm::MEDIA_SD : dlm::MEDIA_NOR;
   const std::vector<uint8_t> input(data + 3, data + size);
 
   std::vector<uint8_t> work = input;

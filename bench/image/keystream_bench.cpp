@@ -24,7 +24,7 @@ BENCHMARK(BM_ScrambleCode)->Arg(48)->Unit(benchmark::kMillisecond);
 void BM_ScrambleOffsetKeyed(benchmark::State& state) {
   std::vector<uint8_t> data(static_cast<size_t>(state.range(0)) * MiB, 0x5A);
   dlm::ImageBuilder builder;
-  builder.medium = dlm::IMAGE_MEDIUM_NOR;
+  builder.medium = dlm::MEDIA_NOR;
   for (auto _ : state) {
     builder.scramble_file(0x3C5A, data.data(), data.size(), dlm::UnitRule::OFFSET_KEYED);
     benchmark::DoNotOptimize(data.data());
@@ -36,7 +36,7 @@ BENCHMARK(BM_ScrambleOffsetKeyed)->Arg(16)->Unit(benchmark::kMillisecond);
 void BM_ScrambleSdUnits(benchmark::State& state) {
   std::vector<uint8_t> data(static_cast<size_t>(state.range(0)) * MiB, 0x5A);
   dlm::ImageBuilder builder;
-  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.medium = dlm::MEDIA_SD;
   for (auto _ : state) {
     builder.scramble_file(0x3C5A, data.data(), data.size(), dlm::UnitRule::OFFSET_KEYED);
     benchmark::DoNotOptimize(data.data());

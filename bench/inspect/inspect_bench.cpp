@@ -43,7 +43,7 @@ const std::vector<uint8_t>& image() {
       dlm::g_chip_config.fill(0);
       dlm::ImageBuilder b;
       b.temp_dir = dir.string() + "/";
-      b.medium = dlm::IMAGE_MEDIUM_NOR;
+      b.medium = dlm::MEDIA_NOR;
       b.files = {(dir / "sdram.apu").string(), (dir / "main.app").string(), "cmd_zone", (dir / "data.bin").string()};
       if (b.pack_resources(dlm::IMAGE_KEY, (dir / "res").string(), 512) == 0) {
         b.files.push_back((dir / "res.res").string());

@@ -4,6 +4,7 @@
 
 #include "console/console_args.h"
 #include "console/console_session.h"
+#include "device/flash_writer.h"
 
 namespace dlm {
 namespace {
@@ -29,7 +30,7 @@ int ConsoleSession::write_disk(const std::string& line) {
   uint32_t address = start_;
   for (;;) {
     // The full mode never looks at the command zone, so its address is moot.
-    const int result = link_.write_file_to_disk(file_name_, true, address, 0);
+    const int result = FlashWriter(link_).write_file_to_disk(file_name_, true, address, 0);
     if (result != 0) {
       std::printf("write file %s to disk fail err=0x%.8x\n\a", file_name_.c_str(), static_cast<uint32_t>(result));
       // The copies normally end where the flash does; only a first copy

@@ -43,32 +43,32 @@ constexpr uint32_t SHORT_WRITE = 512;
 }  // namespace
 
 void DeviceLink::begin_command(uint8_t command_class, uint8_t sub) {
-  std::memset(cdb, 0, sizeof cdb);
-  cdb[0] = command_class;
-  cdb[1] = sub;
+  std::memset(cdb_, 0, sizeof cdb_);
+  cdb_[0] = command_class;
+  cdb_[1] = sub;
 }
 
 // Sends the prepared block with a short in reply and checks its echo.
 // 0, 1 on a reply that does not echo the command, or the transport's result.
 int DeviceLink::send_reply_command(uint32_t reply_length) {
-  std::memset(reply, 0, sizeof reply);
-  int result = send_in(16, cdb, reply_length, reply);
+  std::memset(reply_, 0, sizeof reply_);
+  int result = send_in(16, cdb_, reply_length, reply_);
   if (result != 0) return result;
-  return (reply[0] == cdb[0] && reply[1] == cdb[1]) ? 0 : DLM_ERR_ARG;
+  return (reply_[0] == cdb_[0] && reply_[1] == cdb_[1]) ? 0 : DLM_ERR_ARG;
 }
 
 int DeviceLink::erase_block(uint32_t disk_address) {
   remap_address(disk_address);
   begin_command(CLASS_ACTION, SUB_ERASE_BLOCK);
-  put_be32(cdb, 2, disk_address);
+  put_be32(cdb_, 2, disk_address);
   int result = send_reply_command(16);
-  return result != 0 ? result : reply[2];
+  return result != 0 ? result : reply_[2];
 }
 
 int DeviceLink::erase_sector(uint32_t disk_address) {
   remap_address(disk_address);
   begin_command(CLASS_ACTION, SUB_ERASE_SECTOR);
-  put_be32(cdb, 2, disk_address);
+  put_be32(cdb_, 2, disk_address);
   return send_reply_command(16);
 }
 
@@ -94,36 +94,36 @@ int DeviceLink::write_disk_with_crc(const uint8_t* data, uint32_t disk_address, 
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   remap_address(disk_address);
   begin_command(CLASS_ACTION, SUB_WRITE_DISK);
-  put_be32(cdb, 2, disk_address);
-  put_be16(cdb, 6, static_cast<uint16_t>(length));
-  put_le16(cdb, 9, crc);
-  return send_out(16, cdb, length, data);
+  put_be32(cdb_, 2, disk_address);
+  put_be16(cdb_, 6, static_cast<uint16_t>(length));
+  put_le16(cdb_, 9, crc);
+  return send_out(16, cdb_, length, data);
 }
 
 int DeviceLink::write_ram_once(const uint8_t* data, uint32_t ram_address, uint32_t length) {
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   begin_command(CLASS_ACTION, SUB_WRITE_RAM);
-  put_be32(cdb, 2, ram_address);
-  put_be16(cdb, 6, static_cast<uint16_t>(length));
-  put_le16(cdb, 9, crc16(data, length));
-  return send_out(16, cdb, length, data);
+  put_be32(cdb_, 2, ram_address);
+  put_be16(cdb_, 6, static_cast<uint16_t>(length));
+  put_le16(cdb_, 9, crc16(data, length));
+  return send_out(16, cdb_, length, data);
 }
 
 int DeviceLink::run_at(uint32_t ram_address, uint16_t argument) {
   begin_command(CLASS_ACTION, SUB_RUN_AT);
-  put_be32(cdb, 2, ram_address);
-  put_be16(cdb, 6, argument);
+  put_be32(cdb_, 2, ram_address);
+  put_be16(cdb_, 6, argument);
   return send_reply_command(16);
 }
 
 int DeviceLink::disk_status(int& medium_type, uint32_t& identifier) {
   begin_command(CLASS_QUERY, SUB_DISK_STATUS);
-  cdb[2] = static_cast<uint8_t>(medium_type);
-  put_be16(cdb, 6, static_cast<uint16_t>(identifier));
+  cdb_[2] = static_cast<uint8_t>(medium_type);
+  put_be16(cdb_, 6, static_cast<uint16_t>(identifier));
   int result = send_reply_command(16);
   if (result != 0) return result;
 
-  uint8_t code = reply[2];
+  uint8_t code = reply_[2];
   if (code == 0) {
     media_type = 0;
     identifier = 0;
@@ -146,15 +146,15 @@ int DeviceLink::disk_status(int& medium_type, uint32_t& identifier) {
       break;
   }
   medium_type = media_type;
-  identifier = get_le32(reply, 4);
+  identifier = get_le32(reply_, 4);
   return 0;
 }
 
 int DeviceLink::reset_chip(uint32_t argument) {
   begin_command(CLASS_QUERY, SUB_RESET_CHIP);
-  put_be32(cdb, 2, argument);
+  put_be32(cdb_, 2, argument);
   int result = send_reply_command(16);
-  return result != 0 ? result : reply[2];
+  return result != 0 ? result : reply_[2];
 }
 
 int DeviceLink::check_disk_crc(const uint8_t* data, uint32_t disk_address, uint32_t length) {
@@ -166,19 +166,19 @@ int DeviceLink::check_disk_crc_value(uint32_t disk_address, uint32_t length, uin
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   remap_address(disk_address);
   begin_command(CLASS_QUERY, SUB_CHECK_DISK_CRC);
-  put_be32(cdb, 2, disk_address);
-  put_be16(cdb, 6, static_cast<uint16_t>(length));
+  put_be32(cdb_, 2, disk_address);
+  put_be16(cdb_, 6, static_cast<uint16_t>(length));
   int result = send_reply_command(4);
   if (result != 0) return result;
   // The device answers its CRC most significant byte first.
-  return get_be16(reply, 2) == crc ? 0 : DLM_ERR_ARG;
+  return get_be16(reply_, 2) == crc ? 0 : DLM_ERR_ARG;
 }
 
 int DeviceLink::query_transfer_size(uint32_t& size) {
   begin_command(CLASS_QUERY, SUB_QUERY_TRANSFER_SIZE);
   int result = send_reply_command(6);
   if (result != 0) return result;
-  size = get_le32(reply, 2);
+  size = get_le32(reply_, 2);
   return 0;
 }
 
@@ -186,17 +186,17 @@ int DeviceLink::read_disk(uint8_t* buffer, uint32_t disk_address, uint32_t lengt
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   remap_address(disk_address);
   begin_command(CLASS_READ, SUB_READ_DISK);
-  put_be32(cdb, 2, disk_address);
-  put_be16(cdb, 6, static_cast<uint16_t>(length));
-  return send_in(16, cdb, length, buffer);
+  put_be32(cdb_, 2, disk_address);
+  put_be16(cdb_, 6, static_cast<uint16_t>(length));
+  return send_in(16, cdb_, length, buffer);
 }
 
 int DeviceLink::read_ram_once(uint8_t* buffer, uint32_t ram_address, uint32_t length) {
   if (length > MAX_COMMAND_LENGTH) return DLM_ERR_ARG;
   begin_command(CLASS_READ, SUB_READ_RAM);
-  put_be32(cdb, 2, ram_address);
-  put_be16(cdb, 6, static_cast<uint16_t>(length));
-  return send_in(16, cdb, length, buffer);
+  put_be32(cdb_, 2, ram_address);
+  put_be16(cdb_, 6, static_cast<uint16_t>(length));
+  return send_in(16, cdb_, length, buffer);
 }
 
 }  // namespace dlm

@@ -29,8 +29,8 @@ DeviceLink::DeviceLink(std::unique_ptr<ScsiTransport> transport) : transport_(st
 DeviceLink::~DeviceLink() { close(); }
 
 void DeviceLink::close() {
-  if (handle != 0 && transport_) transport_->close();
-  handle = 0;
+  if (handle_ != 0 && transport_) transport_->close();
+  handle_ = 0;
 }
 
 int DeviceLink::find_device(std::string_view names) {
@@ -54,7 +54,7 @@ int DeviceLink::find_drive(std::string_view name) {
   for (int number = 1; number <= 9; ++number) {
     int result = open_listed(drives, number, name);
     if (result != 0 && result != -1) {
-      handle = result;
+      handle_ = result;
       return result;
     }
   }
@@ -100,23 +100,23 @@ int DeviceLink::open_listed(const std::vector<DriveInfo>& drives, int number, st
   if (identification.find(normalized(name)) == std::string::npos) return 0;
 
   // A disk is only ever opened once it matched: other disks never see a command.
-  if (handle != 0) close();
+  if (handle_ != 0) close();
   if (transport_->open(number) != 0) {
     tell_open_denied();
     return -1;
   }
   device_name = identification;
-  handle = number;
+  handle_ = number;
   return number;
 }
 
 int DeviceLink::send_in(uint8_t cdb_length, const uint8_t* command, uint32_t count, uint8_t* data) {
-  if (handle == 0) return DLM_ERR_DEV_OFFLINE;
+  if (handle_ == 0) return DLM_ERR_DEV_OFFLINE;
   return transport_->send(command, cdb_length, DataDirection::in, data, count, SEND_IN_TIMEOUT_MS);
 }
 
 int DeviceLink::send_out(uint8_t cdb_length, const uint8_t* command, uint32_t count, const uint8_t* data) {
-  if (handle == 0) return DLM_ERR_DEV_OFFLINE;
+  if (handle_ == 0) return DLM_ERR_DEV_OFFLINE;
   // The pass-through interfaces take one untyped buffer for both directions;
   // an out transfer only reads it.
   return transport_->send(command, cdb_length, DataDirection::out, const_cast<uint8_t*>(data), count,
@@ -126,8 +126,8 @@ int DeviceLink::send_out(uint8_t cdb_length, const uint8_t* command, uint32_t co
 void DeviceLink::remap_address(uint32_t& address) const {
   if (remap_enabled == 0 || block_size == 0) return;
   uint32_t logical = address / block_size;
-  if (logical >= remap_table.size()) return;
-  address = address % block_size + block_size * static_cast<uint32_t>(remap_table[logical]);
+  if (logical >= remap_table_.size()) return;
+  address = address % block_size + block_size * static_cast<uint32_t>(remap_table_[logical]);
 }
 
 }  // namespace dlm

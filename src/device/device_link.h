@@ -7,18 +7,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/medium.h"
 #include "transport/scsi_transport.h"
 
 namespace dlm {
-
-// Medium codes kept in DeviceLink::media_type.
-constexpr int MEDIA_SD = 2;
-constexpr int MEDIA_NOR = 3;
-constexpr int MEDIA_NAND = 4;
 
 // How write_block sends data: decided once per process by the first
 // write_block (from query_transfer_size) and never re-examined, also across
@@ -33,34 +30,45 @@ extern int g_transfer_mode;
 constexpr uint32_t SEND_IN_TIMEOUT_MS = 10000;
 constexpr uint32_t SEND_OUT_TIMEOUT_MS = 2000;
 
+// write_block's erase: up to 10 attempts, its blank check reading the 512
+// bytes that begin 2,560 bytes before the block's end.
+constexpr int WRITE_BLOCK_ERASE_ATTEMPTS = 10;
+constexpr uint32_t WRITE_BLOCK_BLANK_PROBE = 2560;
+
+// The step at which an erase_and_check attempt failed.
+enum class EraseStep { none, erase, read, blank };
+
 class DeviceLink {
  public:
   // Uses the transport of this build (make_scsi_transport).
   DeviceLink();
   explicit DeviceLink(std::unique_ptr<ScsiTransport> transport);
-  virtual ~DeviceLink();
+  ~DeviceLink();
   DeviceLink(const DeviceLink&) = delete;
   DeviceLink& operator=(const DeviceLink&) = delete;
 
   // Erase block size of the chip disk; the owner may change it before any
   // block operation.
   uint32_t block_size = 65536;
-  // Logical-to-physical block remapping of disk addresses; off by default.
-  int remap_enabled = 0;
-  // Physical block number per logical block. Nothing fills it; a logical
-  // block beyond its end keeps its own number.
-  std::vector<uint16_t> remap_table;
+  // Logical-to-physical block remapping of disk addresses through the remap
+  // table; off by default.
+  bool remap_enabled = false;
   // Medium behind the disk, set by disk_status: MEDIA_SD, MEDIA_NOR,
   // MEDIA_NAND, otherwise the device's raw code; 0 before.
   int media_type = 0;
   // Identification of the opened disk (vendor and product text, lower case,
   // blanks removed); empty until a disk matches.
   std::string device_name;
+
   // Drive number (1..9) of the opened disk; 0 when none is open.
-  int handle = 0;
-  // Command block of the current command and the short reply.
-  uint8_t cdb[16] = {};
-  uint8_t reply[16] = {};
+  int handle() const { return handle_; }
+  // Command block of the last command (all zero before the first).
+  std::span<const uint8_t, 16> cdb() const { return cdb_; }
+
+  // Physical block number per logical block. The program never fills it (it
+  // starts empty); a logical block beyond its end keeps its own number.
+  const std::vector<uint16_t>& remap_table() const { return remap_table_; }
+  void set_remap_table(std::vector<uint16_t> table) { remap_table_ = std::move(table); }
 
   // --- Discovery -----------------------------------------------------------
 
@@ -116,8 +124,17 @@ class DeviceLink {
   int read_ram(uint8_t* buffer, uint32_t ram_address, uint32_t length);
   // Reads a disk range even when the device cannot deliver it in one piece.
   int read_disk_fallback(uint8_t* buffer, uint32_t disk_address, uint32_t length);
+  // Erases the block at disk_address and checks that the 512 bytes that
+  // begin probe_from_end bytes before its end read back blank (0xFF), up to
+  // `attempts` times (at least once). An attempt ends at its first failing step: the erase,
+  // the read or the comparison. 0, or the last attempt's failure: the erase's
+  // or the read's result, or 3 (DLM_ERR_COPY_FILE) for a block that stays
+  // non-blank; failed_step (when given) says which step that was.
+  int erase_and_check(uint32_t disk_address, int attempts, uint32_t probe_from_end,
+                      EraseStep* failed_step = nullptr);
   // Writes up to one block (erasing it first when asked, except on an SD
-  // card) and verifies what was written.
+  // card: erase_and_check with WRITE_BLOCK_ERASE_ATTEMPTS and
+  // WRITE_BLOCK_BLANK_PROBE) and verifies what was written.
   int write_block(const uint8_t* data, uint32_t disk_address, uint32_t length, bool erase);
   // Loads a host file into RAM padded with zeros to the next 512 bytes (a
   // whole 512 more when already aligned); with verify, reads the file's own
@@ -127,19 +144,6 @@ class DeviceLink {
   // back, with the bytes done and the bytes of the whole load (written plus
   // read back). The front end draws its progress from it; nothing is printed.
   std::function<void(uint64_t done, uint64_t total)> ram_progress;
-  // Writes a host file to the disk at disk_address, one block_size block at a
-  // time, block 0 last. The full mode erases and writes every block; the
-  // incremental mode writes only the blocks that differ from the backup
-  // (file_name + ".bak") when the chip still holds it, judged by its first
-  // sector and the sector at cmd_zone_addr + 512 (the header copy in the
-  // command zone of the image built by the same run; unused in the full
-  // mode). The backup is removed before the chip changes and written again
-  // only after every block was written. Side file: file_name + ".dump".
-  // Returns 0, 1 (host file unreadable), 2 (dump not created), 3 (dump not
-  // written whole, or a block stays non-blank), 8 (the old backup cannot be
-  // removed) or a failed command's result. Defined in flash_writer.cpp.
-  int write_file_to_disk(const std::string& file_name, bool full_mode, uint32_t disk_address,
-                         uint32_t cmd_zone_addr);
 
   // Hex dump of verification reports: " %02X" per byte, a line feed before
   // every row of 16 and one after the last byte.
@@ -160,11 +164,14 @@ class DeviceLink {
   int write_ram_once(const uint8_t* data, uint32_t ram_address, uint32_t length);
   int read_ram_once(uint8_t* buffer, uint32_t ram_address, uint32_t length);
   int decide_transfer_mode();
-  int erase_and_check_blank(uint32_t disk_address);
   int read_back_512(const uint8_t* data, uint32_t disk_address, uint32_t length);
 
   std::unique_ptr<ScsiTransport> transport_;
   bool open_denied_told_ = false;
+  int handle_ = 0;
+  uint8_t cdb_[16] = {};
+  uint8_t reply_[16] = {};
+  std::vector<uint16_t> remap_table_;
 };
 
 }  // namespace dlm

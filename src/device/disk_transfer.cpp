@@ -17,16 +17,12 @@ namespace {
 
 constexpr uint32_t FIRST_PIECE = 63;
 constexpr int PIECE_FAILURE_BUDGET = 10;
-constexpr int ERASE_ATTEMPTS = 10;
 constexpr int WRITE_ATTEMPTS = 10;
 constexpr int READ_BACK_FAILURES = 10;
 constexpr uint32_t CHUNK_32K = 32768;
 constexpr uint32_t CHUNK_512 = 512;
 constexpr uint32_t BLANK_CHECK_LENGTH = 512;
-// The blank check reads 512 bytes this far before the end of the block.
-constexpr uint32_t BLANK_CHECK_FROM_END = 2560;
-// A block that reads back non-blank after its erase: the same code the flash
-// writer gives a block that stays non-blank.
+// A block that reads back non-blank after its erase.
 constexpr int NOT_BLANK = DLM_ERR_COPY_FILE;
 
 }  // namespace
@@ -68,16 +64,28 @@ int DeviceLink::decide_transfer_mode() {
   return g_transfer_mode;
 }
 
-// One erase attempt: erase, read 512 bytes near the block's end, check blank.
-int DeviceLink::erase_and_check_blank(uint32_t disk_address) {
-  int result = erase_block(disk_address);
-  if (result != 0) return result;
-  uint8_t probe[BLANK_CHECK_LENGTH];
-  result = read_disk_fallback(probe, disk_address + block_size - BLANK_CHECK_FROM_END, BLANK_CHECK_LENGTH);
-  if (result != 0) return result;
-  for (uint8_t b : probe)
-    if (b != 0xFF) return NOT_BLANK;
-  return 0;
+int DeviceLink::erase_and_check(uint32_t disk_address, int attempts, uint32_t probe_from_end,
+                                EraseStep* failed_step) {
+  EraseStep step = EraseStep::none;
+  int result = 0;
+  for (int left = attempts; ;) {
+    // One attempt: erase, read 512 bytes near the block's end, check blank.
+    result = erase_block(disk_address);
+    step = EraseStep::erase;
+    if (result == 0) {
+      uint8_t probe[BLANK_CHECK_LENGTH];
+      result = read_disk_fallback(probe, disk_address + block_size - probe_from_end, BLANK_CHECK_LENGTH);
+      step = EraseStep::read;
+      if (result == 0) {
+        const bool blank = std::all_of(probe, probe + BLANK_CHECK_LENGTH, [](uint8_t b) { return b == 0xFF; });
+        result = blank ? 0 : NOT_BLANK;
+        step = blank ? EraseStep::none : EraseStep::blank;
+      }
+    }
+    if (result == 0 || --left <= 0) break;
+  }
+  if (failed_step != nullptr) *failed_step = step;
+  return result;
 }
 
 // 512-byte mode verification: reads the chunk back, shrinking the request
@@ -113,11 +121,7 @@ int DeviceLink::write_block(const uint8_t* data, uint32_t disk_address, uint32_t
   const int mode = decide_transfer_mode();
 
   if (erase && media_type != MEDIA_SD) {
-    int result = 0;
-    for (int attempt = 0; attempt < ERASE_ATTEMPTS; ++attempt) {
-      result = erase_and_check_blank(disk_address);
-      if (result == 0) break;
-    }
+    const int result = erase_and_check(disk_address, WRITE_BLOCK_ERASE_ATTEMPTS, WRITE_BLOCK_BLANK_PROBE);
     if (result != 0) return result;
   }
 

@@ -1,7 +1,5 @@
 // The flash disk writer: a host file to the chip disk, one erase block at a
-// time. The incremental mode rewrites only the blocks that changed since the
-// file was last written, judged against the backup (name + ".bak") that the
-// previous run left beside the host file.
+// time.
 //
 // Side files beside the host file:
 //   name + ".bak"   byte copy of the file the chip holds from this name. It
@@ -13,15 +11,15 @@
 //                   from offset B every other block to be written, in
 //                   ascending order (a byte copy of the file in the full
 //                   mode). Left on disk after the run.
+#include "device/flash_writer.h"
+
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "common/error_codes.h"
 #include "common/file_io.h"
-#include "device/device_link.h"
 #include "platform/platform.h"
 
 namespace dlm {
@@ -31,17 +29,13 @@ constexpr uint32_t SECTOR_SIZE = 512;
 // A sector read of the incremental check is repeated until its content looks
 // like data, at most this often.
 constexpr int SECTOR_READS = 6;
-// One budget per block, shared by its erase, blank-check read and comparison.
-constexpr int ERASE_ATTEMPTS = 4;
-// The blank check reads the 512 bytes that begin this far before the block's
-// end.
-constexpr uint32_t BLANK_CHECK_FROM_END = 1024;
+// The two sectors the incremental check reads back.
+constexpr size_t CHECK_SECTORS = 2;
 
 // Results of the writer itself.
 constexpr int WRITER_HOST_UNREADABLE = DLM_ERR_ARG;
 constexpr int WRITER_DUMP_NOT_CREATED = DLM_ERR_FILE_NOEXIST;
 constexpr int WRITER_DUMP_UNREADABLE = DLM_ERR_COPY_FILE;
-constexpr int WRITER_NOT_BLANK = DLM_ERR_COPY_FILE;
 constexpr int WRITER_STALE_BACKUP = DLM_ERR_WRITE_FILE_FAIL;
 
 // The name as the open failure shows it: from its last '\' on, or whole.
@@ -79,168 +73,253 @@ size_t block_bytes(size_t length, size_t block, size_t i) {
   return start >= length ? 0 : std::min(block, length - start);
 }
 
+// A fixed text of the writer, flushed so that a pipe shows it at once.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
-int DeviceLink::write_file_to_disk(const std::string& file_name, bool full_mode, uint32_t disk_address,
-                                   uint32_t cmd_zone_addr) {
-  const uint32_t A = disk_address;
-  const uint32_t B = block_size;
-  if (remap_enabled) {
-    uint32_t physical = A;
-    remap_address(physical);
-    std::printf("Write File 2Disk logic address:0x%.08x<----->physical address:0x%.08x\n", A, physical);
+bool DiskFiles::read(const std::string& name, std::vector<uint8_t>& bytes) { return read_whole_file(name, bytes); }
+
+bool DiskFiles::write(const std::string& name, std::span<const uint8_t> bytes) {
+  return write_whole_file(name, bytes.data(), bytes.size());
+}
+
+bool DiskFiles::remove(const std::string& name) {
+  plat::delete_file(name);
+  return !plat::file_exists(name);
+}
+
+// One write: the disk layout, the host file, the blocks to be written and the
+// bytes that go to the chip.
+struct FlashWriter::Run {
+  uint32_t address = 0;  // A: disk address of the file's first byte
+  uint32_t block = 0;    // B: the link's block size
+  std::vector<uint8_t> host;
+  // One flag per block: set while the block is still to be written.
+  std::vector<uint8_t> flags;
+  // The incremental comparison kept the chip's copy of some blocks.
+  bool incremental = false;
+  // The dump as read back from its file: what the chip gets.
+  std::vector<uint8_t> staged;
+
+  size_t blocks() const { return flags.size(); }
+  size_t to_write() const { return static_cast<size_t>(std::count(flags.begin(), flags.end(), 1)); }
+  uint32_t block_address(size_t i) const { return address + static_cast<uint32_t>(i) * block; }
+  // The number messages show for block i.
+  int number(size_t i) const { return static_cast<int>(address / block + i); }
+};
+
+FlashWriter::FlashWriter(DeviceLink& link, WriterFiles* files, WriterEvents* events)
+    : link_(link), files_(files != nullptr ? *files : disk_files_), events_(events) {}
+
+void FlashWriter::started(WriterPhase phase, size_t total) {
+  if (events_ != nullptr) events_->phase_started(phase, total);
+}
+
+void FlashWriter::done(const WriterProgress& progress) {
+  if (events_ != nullptr) events_->block_done(progress);
+}
+
+int FlashWriter::ended(WriterPhase phase, int status) {
+  if (events_ != nullptr) events_->phase_ended(phase, status);
+  return status;
+}
+
+int FlashWriter::write_file_to_disk(const std::string& file_name, bool full_mode, uint32_t disk_address,
+                                    uint32_t cmd_zone_addr) {
+  counts_ = {};
+  Run run;
+  run.address = disk_address;
+  run.block = link_.block_size;
+  if (link_.remap_enabled) {
+    uint32_t physical = run.address;
+    link_.remap_address(physical);
+    say("Write File 2Disk logic address:0x%.08x<----->physical address:0x%.08x\n", run.address, physical);
   } else {
-    std::printf("Write File 2Disk physical address:0x%.08x\n", A);
+    say("Write File 2Disk physical address:0x%.08x\n", run.address);
   }
 
-  if (B == 0) return DLM_ERR_ARG;  // the owner sets a block size first
-  std::vector<uint8_t> host;
-  if (!read_whole_file(file_name, host)) {
-    std::printf("open %s file fail\n", shown_name(file_name));
+  if (run.block == 0) return DLM_ERR_ARG;  // the owner sets a block size first
+  if (!files_.read(file_name, run.host)) {
+    say("open %s file fail\n", shown_name(file_name));
     return WRITER_HOST_UNREADABLE;
   }
-  const std::string dump_name = file_name + ".dump";
-  const std::string backup_name = file_name + ".bak";
-  const size_t L = host.size();
-  const size_t N = (L + B - 1) / B;
-  // One flag per block: set while the block is still to be written.
-  std::vector<uint8_t> flags(N, 1);
-  // The dump when the incremental comparison kept some blocks; empty when
-  // the dump is the whole host file.
-  std::vector<uint8_t> partial_dump;
-  bool incremental = false;
+  run.flags.assign((run.host.size() + run.block - 1) / run.block, 1);
+  counts_.total_blocks = run.blocks();
 
-  if (!full_mode) {
-    if (!write_whole_file(dump_name, nullptr, 0)) {
-      std::printf("creat dump file fail\n");
-      return WRITER_DUMP_NOT_CREATED;
-    }
-    // The chip is compared with the backup only through two sectors: the
-    // image's first one and the header copy in the command zone. Anything
-    // that cannot be read counts as a mismatch and leads to a full rewrite.
-    uint8_t chip_first[SECTOR_SIZE];
-    const bool first_read =
-        read_check_sector(*this, A, chip_first, [](const uint8_t* s) { return s[0] != 0; });
-    std::vector<uint8_t> backup;
-    if (read_whole_file(backup_name, backup) && L != 0 && first_read) {
-      uint8_t expected[SECTOR_SIZE];
-      file_sector(backup, 0, expected);
-      if (std::memcmp(chip_first, expected, SECTOR_SIZE) == 0) {
-        const uint32_t copy_offset = cmd_zone_addr + SECTOR_SIZE;
-        uint8_t chip_copy[SECTOR_SIZE];
-        const bool copy_read = read_check_sector(*this, A + copy_offset, chip_copy,
-                                                 [](const uint8_t* s) { return s[0] != 0 || s[1] != 0; });
-        file_sector(backup, copy_offset, expected);
-        incremental = copy_read && std::memcmp(chip_copy, expected, SECTOR_SIZE) == 0;
-      }
-    }
-
-    if (incremental) {
-      // The chip holds the backup: keep every block whose bytes (and count)
-      // are the same in both files.
-      partial_dump.assign(host.begin(), host.begin() + static_cast<ptrdiff_t>(block_bytes(L, B, 0)));
-      for (size_t i = 0; i < N; ++i) {
-        const size_t count = block_bytes(L, B, i);
-        const bool same = block_bytes(backup.size(), B, i) == count &&
-                          std::memcmp(host.data() + i * B, backup.data() + i * B, count) == 0;
-        if (same) flags[i] = 0;
-        if (i > 0 && !same) partial_dump.insert(partial_dump.end(), host.begin() + static_cast<ptrdiff_t>(i * B),
-                                                host.begin() + static_cast<ptrdiff_t>(i * B + count));
-      }
-    }
-  }
-  const std::vector<uint8_t>& dump = incremental ? partial_dump : host;
-  // The chip gets the dump as it lies on disk; one that did not reach the
-  // disk whole stops the run before anything on the chip changes.
-  write_whole_file(dump_name, dump.data(), dump.size());
-  std::vector<uint8_t> staged;
-  if (!read_whole_file(dump_name, staged) || staged != dump) {
-    std::printf("open dump file fail\n");
-    return WRITER_DUMP_UNREADABLE;
-  }
+  int status = stage(file_name, full_mode, cmd_zone_addr, run);
+  if (status != 0) return status;
 
   // The backup goes before the chip changes; nothing to change, nothing to
   // remove (the backup then already equals the host file block for block).
-  const bool changes = !incremental || std::find(flags.begin(), flags.end(), 1) != flags.end();
-  if (changes) {
-    plat::delete_file(backup_name);
-    if (plat::file_exists(backup_name)) {
-      std::printf("remove %s fail\n", backup_name.c_str());
-      return WRITER_STALE_BACKUP;
-    }
+  const std::string backup_name = file_name + ".bak";
+  const bool changes = !run.incremental || run.to_write() != 0;
+  if (changes && !files_.remove(backup_name)) {
+    say("remove %s fail\n", backup_name.c_str());
+    return WRITER_STALE_BACKUP;
   }
 
-  // Erase phase: the full mode leaves erasing to write_block; an SD card
-  // needs none.
-  if (!full_mode && media_type != MEDIA_SD) {
-    plat::print_native("Erase Flash block \xE2\x80\xA6\xE2\x80\xA6\n");
-    for (size_t i = 0; i < N; ++i) {
-      if (!flags[i]) continue;
-      const uint32_t address = A + static_cast<uint32_t>(i) * B;
-      const int number = static_cast<int>(A / B + i);
-      for (int attempts_left = ERASE_ATTEMPTS;;) {
-        int result = erase_block(address);
-        if (result != 0) {
-          if (--attempts_left == 0) {
-            std::printf("Erase Flash Block(%d) fail %d\n", number, result);
-            return result;
-          }
-          continue;
+  // The full mode leaves erasing to write_block; an SD card needs none.
+  if (!full_mode && link_.media_type != MEDIA_SD) {
+    status = erase_phase(run);
+    if (status != 0) return status;
+  }
+  status = write_phase(run, full_mode);
+  if (status != 0) return status;
+
+  // Every block is on the chip: from now on the backup describes it.
+  if (changes) files_.write(backup_name, run.host);
+  return 0;
+}
+
+// Decides which blocks go to the chip and stages them in the dump. The chip
+// gets the dump as it lies on disk; one that did not reach the disk whole
+// stops the run before anything on the chip changes.
+int FlashWriter::stage(const std::string& file_name, bool full_mode, uint32_t cmd_zone_addr, Run& run) {
+  const std::string dump_name = file_name + ".dump";
+  // The dump when the incremental comparison kept some blocks; empty when
+  // the dump is the whole host file.
+  std::vector<uint8_t> partial_dump;
+
+  if (!full_mode) {
+    if (!files_.write(dump_name, {})) {
+      say("creat dump file fail\n");
+      return WRITER_DUMP_NOT_CREATED;
+    }
+    std::vector<uint8_t> backup;
+    run.incremental = chip_holds_backup(file_name + ".bak", run, cmd_zone_addr, backup);
+    if (run.incremental) {
+      // The chip holds the backup: keep every block whose bytes (and count)
+      // are the same in both files.
+      const std::vector<uint8_t>& host = run.host;
+      const size_t length = host.size();
+      const size_t B = run.block;
+      partial_dump.assign(host.begin(), host.begin() + static_cast<ptrdiff_t>(block_bytes(length, B, 0)));
+      for (size_t i = 0; i < run.blocks(); ++i) {
+        const size_t count = block_bytes(length, B, i);
+        const bool same = block_bytes(backup.size(), B, i) == count &&
+                          std::memcmp(host.data() + i * B, backup.data() + i * B, count) == 0;
+        if (same) {
+          run.flags[i] = 0;
+          ++counts_.blocks_unchanged;
         }
-        uint8_t probe[SECTOR_SIZE];
-        result = read_disk_fallback(probe, address + B - BLANK_CHECK_FROM_END, SECTOR_SIZE);
-        if (result != 0) {
-          if (--attempts_left == 0) {
-            std::printf("Erase Flash Block(%d) fail\n", number);
-            return result;
-          }
-          continue;
-        }
-        if (std::any_of(probe, probe + SECTOR_SIZE, [](uint8_t b) { return b != 0xFF; })) {
-          if (--attempts_left == 0) {
-            std::printf("Erase Flash Block(%d) fail \n", number);
-            return WRITER_NOT_BLANK;
-          }
-          continue;
-        }
-        std::printf("%d ", number);
-        break;
+        if (i > 0 && !same)
+          partial_dump.insert(partial_dump.end(), host.begin() + static_cast<ptrdiff_t>(i * B),
+                              host.begin() + static_cast<ptrdiff_t>(i * B + count));
       }
     }
   }
 
-  // Write phase: the blocks after block 0 in ascending order, as the dump
-  // holds them.
-  plat::print_native("\n write data to  block\xE2\x80\xA6\xE2\x80\xA6\r\n");
-  size_t next = B;  // dump offset of the next block after block 0
-  for (size_t i = 1; i < N; ++i) {
-    if (!flags[i]) continue;
-    const size_t count = std::min<size_t>(B, staged.size() - std::min(next, staged.size()));
-    const uint32_t address = A + static_cast<uint32_t>(i) * B;
-    const int result = write_block(staged.data() + next, address, static_cast<uint32_t>(count), full_mode);
-    const int number = static_cast<int>(A / B + i);
-    if (result != 0) {
-      std::printf("write block(%d) fail %d\n", number, result);
-      return result;
+  const std::vector<uint8_t>& dump = run.incremental ? partial_dump : run.host;
+  files_.write(dump_name, dump);
+  if (!files_.read(dump_name, run.staged) || run.staged != dump) {
+    say("open dump file fail\n");
+    return WRITER_DUMP_UNREADABLE;
+  }
+  return 0;
+}
+
+// The chip is compared with the backup only through two sectors: the
+// image's first one and the header copy in the command zone. Anything that
+// cannot be read counts as a mismatch and leads to a full rewrite. The
+// backup's bytes are left in `backup`.
+bool FlashWriter::chip_holds_backup(const std::string& backup_name, const Run& run, uint32_t cmd_zone_addr,
+                                    std::vector<uint8_t>& backup) {
+  started(WriterPhase::read_back, CHECK_SECTORS);
+  uint8_t chip_first[SECTOR_SIZE];
+  const bool first_read = read_check_sector(link_, run.address, chip_first, [](const uint8_t* s) { return s[0] != 0; });
+  done({WriterPhase::read_back, 0, 1, CHECK_SECTORS, SECTOR_SIZE});
+
+  bool holds = false;
+  if (files_.read(backup_name, backup) && !run.host.empty() && first_read) {
+    uint8_t expected[SECTOR_SIZE];
+    file_sector(backup, 0, expected);
+    if (std::memcmp(chip_first, expected, SECTOR_SIZE) == 0) {
+      const uint32_t copy_offset = cmd_zone_addr + SECTOR_SIZE;
+      uint8_t chip_copy[SECTOR_SIZE];
+      const bool copy_read = read_check_sector(link_, run.address + copy_offset, chip_copy,
+                                               [](const uint8_t* s) { return s[0] != 0 || s[1] != 0; });
+      done({WriterPhase::read_back, copy_offset / run.block, 2, CHECK_SECTORS, SECTOR_SIZE});
+      file_sector(backup, copy_offset, expected);
+      holds = copy_read && std::memcmp(chip_copy, expected, SECTOR_SIZE) == 0;
     }
-    std::printf("%d ", number);
+  }
+  ended(WriterPhase::read_back, 0);
+  return holds;
+}
+
+// Erases every flagged block and checks it blank, in ascending order.
+int FlashWriter::erase_phase(const Run& run) {
+  plat::print_native("Erase Flash block \xE2\x80\xA6\xE2\x80\xA6\n");
+  std::fflush(stdout);
+  const size_t total = run.to_write();
+  started(WriterPhase::erase, total);
+  size_t erased = 0;
+  for (size_t i = 0; i < run.blocks(); ++i) {
+    if (!run.flags[i]) continue;
+    EraseStep step = EraseStep::none;
+    const int result = link_.erase_and_check(run.block_address(i), ERASE_PHASE_ATTEMPTS, ERASE_PHASE_BLANK_PROBE, &step);
+    if (result != 0) {
+      // The message tells which step of the last attempt failed.
+      if (step == EraseStep::erase) say("Erase Flash Block(%d) fail %d\n", run.number(i), result);
+      else if (step == EraseStep::read) say("Erase Flash Block(%d) fail\n", run.number(i));
+      else say("Erase Flash Block(%d) fail \n", run.number(i));
+      return ended(WriterPhase::erase, result);
+    }
+    say("%d ", run.number(i));
+    done({WriterPhase::erase, i, ++erased, total, run.block});
+  }
+  return ended(WriterPhase::erase, 0);
+}
+
+// Writes the flagged blocks from the dump: the blocks after block 0 in
+// ascending order, as the dump holds them, then block 0.
+int FlashWriter::write_phase(const Run& run, bool full_mode) {
+  plat::print_native("\n write data to  block\xE2\x80\xA6\xE2\x80\xA6\r\n");
+  std::fflush(stdout);
+  const size_t total = run.to_write();
+  started(WriterPhase::write, total);
+  const std::vector<uint8_t>& staged = run.staged;
+  size_t next = run.block;  // dump offset of the next block after block 0
+  for (size_t i = 1; i < run.blocks(); ++i) {
+    if (!run.flags[i]) continue;
+    const size_t count = std::min<size_t>(run.block, staged.size() - std::min(next, staged.size()));
+    const int result =
+        link_.write_block(staged.data() + next, run.block_address(i), static_cast<uint32_t>(count), full_mode);
+    if (result != 0) {
+      say("write block(%d) fail %d\n", run.number(i), result);
+      return ended(WriterPhase::write, result);
+    }
+    say("%d ", run.number(i));
+    ++counts_.blocks_written;
+    counts_.bytes_written += count;
+    done({WriterPhase::write, i, counts_.blocks_written, total, count});
     next += count;
   }
   // Block 0 goes last, so an interrupted write leaves the old header in place
   // and the chip is not taken for a finished image.
-  if (N > 0 && flags[0]) {
-    const size_t count = std::min<size_t>(B, staged.size());
-    const int result = write_block(staged.data(), A, static_cast<uint32_t>(count), true);
+  if (run.blocks() > 0 && run.flags[0]) {
+    const size_t count = std::min<size_t>(run.block, staged.size());
+    const int result = link_.write_block(staged.data(), run.address, static_cast<uint32_t>(count), true);
     if (result != 0) {
-      std::printf("write block(%d) fail %d\n", static_cast<int>(A / B), result);
-      return result;
+      say("write block(%d) fail %d\n", run.number(0), result);
+      return ended(WriterPhase::write, result);
     }
-    std::printf("%d \n", static_cast<int>(A / B));
+    say("%d \n", run.number(0));
+    ++counts_.blocks_written;
+    counts_.bytes_written += count;
+    done({WriterPhase::write, 0, counts_.blocks_written, total, count});
   }
-
-  // Every block is on the chip: from now on the backup describes it.
-  if (changes) write_whole_file(backup_name, host.data(), host.size());
-  return 0;
+  return ended(WriterPhase::write, 0);
 }
 
 }  // namespace dlm

@@ -17,6 +17,7 @@
 #include "config/chip_config.h"
 #include "config/config_reader.h"
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "driver/update_file_job.h"
 #include "image/image_builder.h"
 #include "platform/platform.h"
@@ -204,12 +205,12 @@ RunEnd identify_flash(RunState& run) {
 }
 
 // "SD" for the SD card, "flash" for the SPI flashes, in image messages.
-const char* image_medium_name(int medium) { return medium == IMAGE_MEDIUM_SD ? "SD" : "flash"; }
+const char* image_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "flash"; }
 
 // No chip answered: the run builds the image for SPI NOR into a file.
 void go_offline(RunState& run) {
   std::printf("device offline\n");
-  run.builder.medium = IMAGE_MEDIUM_NOR;
+  run.builder.medium = MEDIA_NOR;
   run.settings.job_kind = JOB_OFFLINE;
   run.output_name = IMAGE_COPY_NAME;
   std::printf("output file name %s \r\n", run.output_name.c_str());
@@ -244,19 +245,19 @@ RunEnd check_medium(RunState& run) {
   const int32_t kind = run.settings.job_kind;
   const bool any_medium = kind == JOB_DISK || kind == JOB_READ || kind == JOB_OFFLINE;
   switch (run.builder.medium) {
-    case IMAGE_MEDIUM_NOR:
+    case MEDIA_NOR:
       if (kind == JOB_NOR_FLASH || any_medium) {
         std::printf("SPI nor flash online\n");
         return GO_ON;
       }
       break;
-    case IMAGE_MEDIUM_NAND:
+    case MEDIA_NAND:
       if (kind == JOB_NAND_FLASH || any_medium) {
         std::printf("SPI nand flash online\n");
         return GO_ON;
       }
       break;
-    case IMAGE_MEDIUM_SD:
+    case MEDIA_SD:
       if (kind == JOB_SD || any_medium) {
         std::printf("SD online\n");
         return GO_ON;
@@ -484,6 +485,36 @@ void format_sectors(RunState& run) {
 // "SD" for the SD card, "Flash" otherwise, in write messages.
 const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "Flash"; }
 
+// The writer's phases on the progress line. On a screen that standard output
+// shares, the writer's own block numbers are the progress: a line drawn over
+// them would hide them.
+class WriterProgressLine final : public WriterEvents {
+ public:
+  WriterProgressLine(ProgressLine& line, bool shown, uint32_t block_bytes)
+      : line_(line), shown_(shown), block_bytes_(block_bytes) {}
+  ~WriterProgressLine() { line_.finish(); }
+  WriterProgressLine(const WriterProgressLine&) = delete;
+  WriterProgressLine& operator=(const WriterProgressLine&) = delete;
+
+  void phase_started(WriterPhase phase, size_t total) override {
+    if (!shown_) return;
+    switch (phase) {
+      case WriterPhase::read_back: line_.start("read back", total, "sectors", 512); break;
+      case WriterPhase::erase: line_.start("erase", total, "blocks", block_bytes_); break;
+      case WriterPhase::write: line_.start("write", total, "blocks", block_bytes_); break;
+    }
+  }
+  void block_done(const WriterProgress& progress) override {
+    if (shown_) line_.update(progress.done);
+  }
+  void phase_ended(WriterPhase, int) override { line_.finish(); }
+
+ private:
+  ProgressLine& line_;
+  bool shown_;
+  uint32_t block_bytes_;
+};
+
 // Writes a file to the disk and reports the outcome; a failure ends the run.
 // The incremental check of the image needs the command zone address of the
 // image built in this run.
@@ -491,7 +522,10 @@ RunEnd write_to_disk(RunState& run, const std::string& file, bool full_mode, uin
   const char* medium = write_medium_name(run.builder.medium);
   run.record.step = std::string("write file to ") + medium;
   if (file != run.builder.temp_dir + IMAGE_FILE_NAME) run.record.step += " (" + file + ")";
-  const int status = run.device.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
+  WriterProgressLine events(run.progress, run.writer_progress, run.device.block_size);
+  FlashWriter writer(run.device, nullptr, &events);
+  const int status = writer.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
+  run.last_write = writer.last_run();
   if (line_before) std::printf("\n");
   if (status != 0) {
     std::printf("write file to %s error 0x%.08x\n", medium, static_cast<unsigned>(status));
@@ -521,9 +555,10 @@ RunEnd write_image(RunState& run) {
   RunRecord& r = run.record;
   r.image_written = true;
   r.write_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  r.blocks_total = static_cast<uint32_t>(up(length, run.device.block_size) / run.device.block_size);
-  r.blocks_written = r.blocks_total;
-  r.bytes_written = length;
+  r.blocks_total = static_cast<uint32_t>(run.last_write.total_blocks);
+  r.blocks_written = static_cast<uint32_t>(run.last_write.blocks_written);
+  r.blocks_unchanged = static_cast<uint32_t>(run.last_write.blocks_unchanged);
+  r.bytes_written = run.last_write.bytes_written;
   return GO_ON;
 }
 
@@ -566,7 +601,10 @@ RunEnd chip_stage(RunState& run) {
 }  // namespace
 
 RunState::RunState(JobSettings& s, uint32_t config_flash_size)
-    : settings(s), flash_size(config_flash_size), progress(plat::stderr_is_terminal()) {}
+    : settings(s),
+      flash_size(config_flash_size),
+      progress(plat::stderr_is_terminal()),
+      writer_progress(plat::stderr_is_terminal() && !plat::stdout_is_terminal()) {}
 
 RunEnd run_job(RunState& run) {
   run.record.strict = run.settings.strict;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "driver/job_settings.h"
 #include "driver/progress_line.h"
 #include "driver/run_end.h"
@@ -31,6 +32,8 @@ struct RunState {
   uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
   RunRecord record;         // what happened, for the verdict line
   ProgressLine progress;    // on standard error, when it is a terminal
+  bool writer_progress;     // the writer's phases too: standard output is not on that screen
+  WriterCounts last_write;  // what the last flash write did
 };
 
 // Carries out the job. Returns GO_ON when it completed, or the end of the run

@@ -38,7 +38,7 @@ std::string chip_done(const RunRecord& r) {
   char text[160];
   std::snprintf(text, sizeof text, "wrote %u of %u blocks (%s bytes) in %.1f s, %u unchanged", r.blocks_written,
                 r.blocks_total, grouped(r.bytes_written).c_str(), r.write_seconds,
-                r.blocks_total - r.blocks_written);
+                r.blocks_unchanged);
   return line + text;
 }
 

@@ -20,6 +20,7 @@ struct RunRecord {
   bool image_written = false;
   uint32_t blocks_total = 0;
   uint32_t blocks_written = 0;
+  uint32_t blocks_unchanged = 0;
   uint64_t bytes_written = 0;
   double write_seconds = 0;
   // The read job.
@@ -28,7 +29,6 @@ struct RunRecord {
 };
 
 // The verdict line (without its line end) for a run that ended with status.
-// completed: the run reached its normal end (status 0 from the last step).
 std::string verdict_line(const RunRecord& record, int status);
 
 // 16777216 -> "16,777,216".

@@ -98,7 +98,7 @@ void ImageBuilder::seal_header_area(uint16_t seal_key, uint8_t* area, size_t are
   const size_t n = table.size() / ZONE_ENTRY_SIZE;
   // A package of an empty directory has no table (and no table storage).
   if (!table.empty()) std::memcpy(area + IMAGE_HEADER_SIZE, table.data(), table.size());
-  if (medium != IMAGE_MEDIUM_SD)
+  if (medium != MEDIA_SD)
     for (size_t i = 0; i < n; ++i) scramble(seal_key, area + IMAGE_HEADER_SIZE + i * ZONE_ENTRY_SIZE, ZONE_ENTRY_SIZE);
 
   ImageHeader header;
@@ -108,7 +108,7 @@ void ImageBuilder::seal_header_area(uint16_t seal_key, uint8_t* area, size_t are
   header.encode(area);
   put_le16(area, 0, crc16(area + 2, IMAGE_HEADER_SIZE - 2));
 
-  if (medium == IMAGE_MEDIUM_SD) {
+  if (medium == MEDIA_SD) {
     for (size_t p = 0; p < area_size; p += SD_UNIT_SIZE)
       scramble(seal_key, area + p, std::min<size_t>(SD_UNIT_SIZE, area_size - p));
   } else {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/medium.h"
 #include "image/keystream.h"
 #include "image/zone_name.h"
 
@@ -97,7 +98,7 @@ class ImageBuilder {
   const FileFailure& last_error() const { return last_error_; }
 
   uint16_t key = IMAGE_KEY;   // content key
-  int medium = 0;             // IMAGE_MEDIUM_*, set by the driver
+  int medium = 0;             // MEDIA_* (common/medium.h), set by the driver
   std::vector<std::string> files;  // one zone per name, in order
   uint16_t key_state = 0;     // keystream state
   std::string temp_dir;       // ends in a path separator

@@ -115,7 +115,7 @@ void Keystream::scramble(uint16_t seed, uint8_t* data, size_t len) {
 }
 
 int Keystream::scramble_file(uint16_t seed, uint8_t* data, size_t len, UnitRule rule, int medium) {
-  if (medium == IMAGE_MEDIUM_SD) rule = UnitRule::SD_UNITS;
+  if (medium == MEDIA_SD) rule = UnitRule::SD_UNITS;
 
   switch (rule) {
     case UnitRule::SD_UNITS: {

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/medium.h"
+
 namespace dlm {
 
-// Storage medium codes. Only SD changes the scrambling rules.
-constexpr int IMAGE_MEDIUM_SD = 2;
-constexpr int IMAGE_MEDIUM_NOR = 3;
-constexpr int IMAGE_MEDIUM_NAND = 4;
+// The medium codes are those of common/medium.h; only MEDIA_SD changes the
+// scrambling rules.
 
 constexpr uint16_t IMAGE_KEY = 0x3C5A;
 constexpr size_t KEY_BLOCK_SIZE = 32;
@@ -45,7 +45,7 @@ class Keystream {
   // the low byte of the state after i steps from the seed.
   void scramble(uint16_t seed, uint8_t* data, size_t len);
 
-  // A whole file under a unit rule; SD_UNITS when medium is IMAGE_MEDIUM_SD.
+  // A whole file under a unit rule; SD_UNITS when medium is MEDIA_SD.
   // Returns 0, or DLM_ERR_ARG for a boot table whose entries or regions
   // reach past the end of the file; nothing is changed then.
   int scramble_file(uint16_t seed, uint8_t* data, size_t len, UnitRule rule, int medium);

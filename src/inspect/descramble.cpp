@@ -51,7 +51,7 @@ const char* zone_rule_name(ZoneKind kind) {
 void Descrambler::unit(uint16_t seed, uint8_t* data, size_t len) { keystream_.scramble(seed, data, len); }
 
 void Descrambler::sd_units(uint16_t seed, uint8_t* data, size_t len) {
-  keystream_.scramble_file(seed, data, len, UnitRule::SD_UNITS, IMAGE_MEDIUM_SD);
+  keystream_.scramble_file(seed, data, len, UnitRule::SD_UNITS, MEDIA_SD);
 }
 
 void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
@@ -63,7 +63,7 @@ void Descrambler::offset_keyed(uint16_t key, uint8_t* data, size_t len) {
     }
     return;
   }
-  keystream_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED, IMAGE_MEDIUM_NOR);
+  keystream_.scramble_file(key, data, len, UnitRule::OFFSET_KEYED, MEDIA_NOR);
 }
 
 bool Descrambler::code(uint16_t key, uint8_t* data, size_t len) { return keystream_.scramble_code(key, data, len) == 0; }
@@ -109,7 +109,7 @@ bool Descrambler::boot_table(uint16_t key, uint8_t* data, size_t len) {
     bool confirmed = false;
     for (int attempt = 0; attempt < 4 && !confirmed; ++attempt) {
       std::vector<uint8_t> again = plain;
-      if (keystream_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE, IMAGE_MEDIUM_NOR) != 0) return false;
+      if (keystream_.scramble_file(key, again.data(), len, UnitRule::BOOT_TABLE, MEDIA_NOR) != 0) return false;
       confirmed = std::equal(again.begin(), again.end(), data);
       if (!confirmed) {
         for (size_t i = 0; i < len; ++i) plain[i] = static_cast<uint8_t>(data[i] ^ again[i] ^ plain[i]);

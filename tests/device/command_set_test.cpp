@@ -101,7 +101,7 @@ TEST_F(CommandBlockTest, ShortDiskWriteIsPaddedTo512WithErasedBytes) {
 TEST_F(CommandBlockTest, DiskAddressesAreRemappedRamAddressesAreNot) {
   link.remap_enabled = 1;
   link.block_size = 0x10000;
-  link.remap_table = {5, 7};
+  link.set_remap_table({5, 7});
   uint8_t buf[512] = {};
   const struct {
     const char* name;
@@ -238,7 +238,7 @@ TEST(DeviceLinkOffline, CommandsWithoutAnOpenDiskReturn4AndSendNothing) {
   EXPECT_EQ(link.read_disk(buf, 0, 16), dlm::DLM_ERR_DEV_OFFLINE);
   EXPECT_EQ(link.write_disk_crc(buf, 0, 16), dlm::DLM_ERR_DEV_OFFLINE);
   EXPECT_EQ(link.disk_status(medium, id), dlm::DLM_ERR_DEV_OFFLINE);
-  EXPECT_EQ(link.send_in(16, link.cdb, 16, buf), dlm::DLM_ERR_DEV_OFFLINE);
+  EXPECT_EQ(link.send_in(16, link.cdb().data(), 16, buf), dlm::DLM_ERR_DEV_OFFLINE);
   EXPECT_TRUE(script.sent.empty());
 }
 
@@ -248,10 +248,10 @@ TEST(DeviceLinkDefaults, FieldsStartDefined) {
   EXPECT_EQ(link.block_size, 65536u);
   EXPECT_EQ(link.remap_enabled, 0);
   EXPECT_EQ(link.media_type, 0);
-  EXPECT_EQ(link.handle, 0);
+  EXPECT_EQ(link.handle(), 0);
   EXPECT_TRUE(link.device_name.empty());
-  EXPECT_TRUE(link.remap_table.empty());
-  for (uint8_t b : link.cdb) EXPECT_EQ(b, 0);
+  EXPECT_TRUE(link.remap_table().empty());
+  for (uint8_t b : link.cdb()) EXPECT_EQ(b, 0);
 }
 
 TEST(DumpHex, FramesRowsOf16WithLineFeeds) {

@@ -56,7 +56,7 @@ TEST(FindDevice, NameListsAndMatching) {
     int found = link.find_device(c.names);
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(found, c.expected);
-    EXPECT_EQ(link.handle, c.expected == -1 ? 0 : c.expected);
+    EXPECT_EQ(link.handle(), c.expected == -1 ? 0 : c.expected);
     if (c.expected == -1) {
       EXPECT_TRUE(script.opened.empty());
       EXPECT_EQ(link.device_name, "");
@@ -127,7 +127,7 @@ TEST(FindDevice, AMatchThatCannotBeOpenedIsSkipped) {
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(link.find_device("zk"), -1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "kingstondatatraveler3.0\nzk40uboot1.00\nzk60loader\n");
-  EXPECT_EQ(link.handle, 0);
+  EXPECT_EQ(link.handle(), 0);
 }
 
 }  // namespace

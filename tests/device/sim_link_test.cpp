@@ -136,7 +136,7 @@ TEST_F(SimLinkTest, IdentificationsPrintedAndDecoysSkipped) {
 TEST_F(SimLinkTest, NoChipListedFindsNothing) {
   start({"--no-chip", "--decoy-usb", "Generic:Flash Disk"});
   EXPECT_EQ(found, -1);
-  EXPECT_EQ(link->handle, 0);
+  EXPECT_EQ(link->handle(), 0);
   EXPECT_TRUE(stop_and_count().empty());
 }
 

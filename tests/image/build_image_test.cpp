@@ -57,7 +57,7 @@ class BuildImage : public ::testing::Test {
   void SetUp() override {
     std::filesystem::create_directory(dir / "tmp");
     builder.temp_dir = dir / "tmp/";
-    builder.medium = dlm::IMAGE_MEDIUM_NOR;
+    builder.medium = dlm::MEDIA_NOR;
     dlm::g_chip_config.fill(0);
   }
 
@@ -81,7 +81,7 @@ class BuildImage : public ::testing::Test {
   Bytes plain_header_area(size_t size, size_t zones) {
     Bytes area = slice(image, 0, size);
     dlm::ImageBuilder u;
-    if (builder.medium == dlm::IMAGE_MEDIUM_SD) {
+    if (builder.medium == dlm::MEDIA_SD) {
       for (size_t p = 0; p < size; p += 512) u.scramble(0x3C5A, area.data() + p, std::min<size_t>(512, size - p));
       return area;
     }
@@ -199,7 +199,7 @@ TEST_F(BuildImage, HeaderAndEntryOfOneZoneAsStored) {
 }
 
 TEST_F(BuildImage, SdTableChecksumCoversThePlainEntry) {
-  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.medium = dlm::MEDIA_SD;
   builder.files = {add_file("a.bin", {0x01, 0x02, 0x03})};
   ASSERT_EQ(build(), 0);
   // Table checksum over the plain entry: 0x9ADE; header checksum 0x22B2.
@@ -368,7 +368,7 @@ TEST_F(BuildImage, AppResourcePackageIsAnAppZone) {
 }
 
 TEST_F(BuildImage, SdMediumScramblesTheWholeHeaderAreaOverPlainEntries) {
-  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.medium = dlm::MEDIA_SD;
   const Bytes content = random_bytes(1300, 12);
   builder.files = {add_file("u.app", content), "cmd_zone", "__zone2.zon"};
   ASSERT_EQ(build(), 0);
@@ -381,13 +381,13 @@ TEST_F(BuildImage, SdMediumScramblesTheWholeHeaderAreaOverPlainEntries) {
   // The .app zone is in 512-byte units on SD.
   Bytes zone = slice(image, 512, 1300);
   dlm::ImageBuilder u;
-  u.medium = dlm::IMAGE_MEDIUM_SD;
+  u.medium = dlm::MEDIA_SD;
   u.scramble_file(0x3C5A, zone.data(), zone.size(), dlm::UnitRule::SD_UNITS);
   EXPECT_EQ(zone, content);
 }
 
 TEST_F(BuildImage, SdHeaderAreaOfMoreThanOneSector) {
-  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.medium = dlm::MEDIA_SD;
   for (int i = 0; i < 20; ++i) builder.files.push_back(add_file("f" + std::to_string(i), {uint8_t(i)}));
   ASSERT_EQ(build(), 0);
   const Bytes area = plain_header_area(1024, 20);

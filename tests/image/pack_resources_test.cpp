@@ -61,7 +61,7 @@ class PackResources : public ::testing::Test {
   Bytes plain_header_area(size_t zones, uint16_t key = 0x3C5A) {
     Bytes area = slice(package, 0, 512);
     dlm::ImageBuilder u;
-    if (builder.medium == dlm::IMAGE_MEDIUM_SD) {
+    if (builder.medium == dlm::MEDIA_SD) {
       u.scramble(key, area.data(), 512);
       return area;
     }
@@ -81,7 +81,7 @@ TEST_F(PackResources, WorkedExampleOfTwoFiles) {
   const Bytes a = random_bytes(100, 1), b = random_bytes(700, 2);
   dlmtest::write_file(r + "/a.bin", a);
   dlmtest::write_file(r + "/b.app", b);
-  builder.medium = dlm::IMAGE_MEDIUM_NOR;
+  builder.medium = dlm::MEDIA_NOR;
   ASSERT_EQ(pack(r, 512), 0);
 
   std::string lower = r;
@@ -189,7 +189,7 @@ TEST_F(PackResources, SdMediumScramblesTheHeaderAreaInSectors) {
   const std::string dir = make_dir("sd");
   const Bytes app = random_bytes(1300, 5);
   dlmtest::write_file(dir + "/m.app", app);
-  builder.medium = dlm::IMAGE_MEDIUM_SD;
+  builder.medium = dlm::MEDIA_SD;
   ASSERT_EQ(pack(dir, 512), 0);
   const Bytes area = plain_header_area(1);
   EXPECT_EQ(slice(area, 32, 32), entry_bytes(2, dlm::crc16(app), 512, 1300, 0, "m.app"));
@@ -197,7 +197,7 @@ TEST_F(PackResources, SdMediumScramblesTheHeaderAreaInSectors) {
   EXPECT_TRUE(all_erased(area, 64, 512));
   Bytes zone = slice(package, 512, 1300);
   dlm::ImageBuilder u;
-  u.medium = dlm::IMAGE_MEDIUM_SD;
+  u.medium = dlm::MEDIA_SD;
   u.scramble_file(0x3C5A, zone.data(), zone.size(), dlm::UnitRule::SD_UNITS);
   EXPECT_EQ(zone, app);
 }

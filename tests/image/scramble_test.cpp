@@ -97,7 +97,7 @@ TEST(Scramble, LengthZeroDoesNothing) {
 
 TEST(ScrambleFile, OffsetKeyedThirtyThreeBytes) {
   dlm::ImageBuilder b;
-  b.medium = dlm::IMAGE_MEDIUM_NOR;
+  b.medium = dlm::MEDIA_NOR;
   Bytes d(33, 0);
   ASSERT_EQ(b.scramble_file(0x3C5A, d.data(), d.size(), dlm::UnitRule::OFFSET_KEYED), 0);
   // A 32-byte unit with seed 0x3C5A, then a 1-byte unit with seed 0x3C5A ^ 8.
@@ -131,7 +131,7 @@ TEST(ScrambleFile, OffsetKeyedUnitWithZeroSeedStaysPlain) {
 TEST(ScrambleFile, SdMediumUses512ByteUnitsWhateverTheRule) {
   for (dlm::UnitRule rule : {dlm::UnitRule::OFFSET_KEYED, dlm::UnitRule::BOOT_TABLE, dlm::UnitRule::SD_UNITS}) {
     dlm::ImageBuilder b;
-    b.medium = dlm::IMAGE_MEDIUM_SD;
+    b.medium = dlm::MEDIA_SD;
     Bytes d(1300, 0);  // units of 512, 512 and 276 bytes, all seeded 0x3C5A
     ASSERT_EQ(b.scramble_file(0x3C5A, d.data(), d.size(), rule), 0);
     const Bytes unit = stream_by_steps(0x3C5A, 512);
@@ -158,7 +158,7 @@ Bytes two_entry_boot_file() {
 
 TEST(ScrambleFile, BootTableTwoEntries) {
   dlm::ImageBuilder b;
-  b.medium = dlm::IMAGE_MEDIUM_NOR;
+  b.medium = dlm::MEDIA_NOR;
   Bytes d = two_entry_boot_file();
   ASSERT_EQ(b.scramble_file(0x3C5A, d.data(), d.size(), dlm::UnitRule::BOOT_TABLE), 0);
   const Bytes expected = {
@@ -259,8 +259,8 @@ TEST(ScrambleCode, ShorterThanTheHeadIsRefusedUntouched) {
 
 TEST(ScrambleCode, MediumPlaysNoPart) {
   dlm::ImageBuilder nor, sd;
-  nor.medium = dlm::IMAGE_MEDIUM_NOR;
-  sd.medium = dlm::IMAGE_MEDIUM_SD;
+  nor.medium = dlm::MEDIA_NOR;
+  sd.medium = dlm::MEDIA_SD;
   Bytes a(5000, 0), c(5000, 0);
   nor.scramble_code(0x3C5A, a.data(), a.size());
   sd.scramble_code(0x3C5A, c.data(), c.size());
@@ -268,7 +268,7 @@ TEST(ScrambleCode, MediumPlaysNoPart) {
 }
 
 TEST(RoundTrip, EveryRuleTwiceRestoresTheInput) {
-  for (int medium : {dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD}) {
+  for (int medium : {dlm::MEDIA_NOR, dlm::MEDIA_SD}) {
     for (size_t len : {0u, 1u, 16u, 33u, 512u, 1300u, 32785u, 0x40000u + 77u}) {
       const Bytes plain = random_bytes(len, static_cast<uint32_t>(len));
       dlm::ImageBuilder b;

@@ -26,7 +26,7 @@ std::string last_line(const std::string& text) {
 }
 
 inspecttest::ImageRecipe recipe() {
-  return {"cli",   dlm::IMAGE_MEDIUM_NOR,
+  return {"cli",   dlm::MEDIA_NOR,
           512,     {{"u.boot", inspecttest::boot_file(900, 2, 1)}, {"sdram.apu", random_bytes(5000, 2)}},
           {"res"}, {{"res/a.bin", random_bytes(100, 3)}, {"res/b.app", random_bytes(700, 4)}}};
 }
@@ -116,7 +116,7 @@ TEST(InspectCli, ExtractStaysInsideTheDirectory) {
   dlmtest::ScratchDir dir;
   std::filesystem::create_directories(dir / "sub");
   auto image =
-      inspecttest::build_image(dir, {"cli", dlm::IMAGE_MEDIUM_SD, 512, {{"sub/x.bin", random_bytes(10, 1)}}, {}, {}});
+      inspecttest::build_image(dir, {"cli", dlm::MEDIA_SD, 512, {{"sub/x.bin", random_bytes(10, 1)}}, {}, {}});
   ASSERT_FALSE(image.empty());
   // Zone 0's name field (entries are plain inside the SD header area, which
   // is scrambled as a whole: XOR the plain difference into the stored bytes).

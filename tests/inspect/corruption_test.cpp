@@ -112,14 +112,14 @@ TEST_P(InspectCorruption, NamesTheFailingField) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, InspectCorruption, ::testing::Values(dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD),
-                         [](const auto& info) { return info.param == dlm::IMAGE_MEDIUM_SD ? "sd" : "nor"; });
+INSTANTIATE_TEST_SUITE_P(Media, InspectCorruption, ::testing::Values(dlm::MEDIA_NOR, dlm::MEDIA_SD),
+                         [](const auto& info) { return info.param == dlm::MEDIA_SD ? "sd" : "nor"; });
 
 // Cut short anywhere, an image is never taken for clean and never read past
 // its end.
 TEST(InspectTruncation, EveryLengthIsRefusedOrFailed) {
   dlmtest::ScratchDir dir;
-  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::IMAGE_MEDIUM_NOR));
+  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::MEDIA_NOR));
   ASSERT_FALSE(image.empty());
   for (size_t len = 0; len < image.size(); ++len) {
     std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<ptrdiff_t>(len));
@@ -135,7 +135,7 @@ namespace {
 // With the generated zones' entries damaged, only the name says "image".
 TEST(InspectRecognition, DamagedTableLeavesTheNameToDecide) {
   dlmtest::ScratchDir dir;
-  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::IMAGE_MEDIUM_NOR));
+  std::vector<uint8_t> image = inspecttest::build_image(dir, small_recipe(dlm::MEDIA_NOR));
   ASSERT_FALSE(image.empty());
   for (size_t entry : {2u, 5u}) {         // cmd_zone, __zone2.zon
     image[32 + 32 * entry] ^= 0x07;       // type

@@ -99,7 +99,7 @@ void hand_key_block(uint16_t key, uint32_t seed, uint8_t* b) {
 TEST(InspectFixture, ContentKeyComesFromTheKeyBlock) {
   dlmtest::ScratchDir dir;
   auto image = inspecttest::build_image(
-      dir, {"plain", dlm::IMAGE_MEDIUM_NOR, 512, {{"u.boot", inspecttest::boot_file(300, 1, 3)}}, {}, {}});
+      dir, {"plain", dlm::MEDIA_NOR, 512, {{"u.boot", inspecttest::boot_file(300, 1, 3)}}, {}, {}});
   ASSERT_FALSE(image.empty());
   // u.boot at 512, cmd_zone at 1024, __zone2.zon at 9216: the key block follows.
   const size_t kb = 9216;

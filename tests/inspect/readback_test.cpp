@@ -47,7 +47,7 @@ constexpr size_t IMAGE_END = 0x60200;
 
 inspecttest::ImageRecipe wide_recipe() {
   return {"wide",
-          dlm::IMAGE_MEDIUM_NOR,
+          dlm::MEDIA_NOR,
           0x10000,
           {{"u.boot", inspecttest::boot_file(900, 2, 1)}, {"sdram.apu", random_bytes(70000, 2)}},
           {"res"},

@@ -66,27 +66,27 @@ std::vector<ImageRecipe> recipes() {
     };
   };
   std::vector<ImageRecipe> out;
-  out.push_back({"nor_code_only", dlm::IMAGE_MEDIUM_NOR, 512, code(1), {}, {}});
-  out.push_back({"nand_with_resources", dlm::IMAGE_MEDIUM_NAND, 512, code(2), {"pics", "res"}, res(3)});
-  out.push_back({"nor_block_4096_res_4096", dlm::IMAGE_MEDIUM_NOR, 4096, code(4), {"res", "pics"}, res(5), 4096});
-  out.push_back({"nor_block_768", dlm::IMAGE_MEDIUM_NOR, 768, code(6), {"res"}, {{"res/x.app", random_bytes(999, 7)}}});
-  out.push_back({"sd_code_only", dlm::IMAGE_MEDIUM_SD, 512, code(8), {}, {}, 512, true});
-  out.push_back({"sd_with_resources", dlm::IMAGE_MEDIUM_SD, 512, code(9), {"res", "pics"}, res(10)});
-  out.push_back({"sd_block_65536", dlm::IMAGE_MEDIUM_SD, 0x10000, code(11), {"pics", "res"}, res(12)});
-  out.push_back({"nor_block_1", dlm::IMAGE_MEDIUM_NOR, 1, code(17), {"res"}, {{"res/q.app", random_bytes(77, 18)}}, 1});
-  out.push_back({"sd_block_3", dlm::IMAGE_MEDIUM_SD, 3, code(19), {"res"}, {{"res/q.app", random_bytes(77, 20)}}, 3});
-  out.push_back({"tangled_boot_table", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_boot_file()}}, {}, {}});
-  out.push_back({"tangled_boot_fields", dlm::IMAGE_MEDIUM_NOR, 512, {{"t.boot", tangled_fields_boot_file()}}, {}, {}});
-  out.push_back({"nor_twenty_zones", dlm::IMAGE_MEDIUM_NOR, 512, many_files(30), {}, {}});
-  out.push_back({"sd_twenty_zones", dlm::IMAGE_MEDIUM_SD, 512, many_files(60), {}, {}});
-  out.push_back({"single_file", dlm::IMAGE_MEDIUM_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
+  out.push_back({"nor_code_only", dlm::MEDIA_NOR, 512, code(1), {}, {}});
+  out.push_back({"nand_with_resources", dlm::MEDIA_NAND, 512, code(2), {"pics", "res"}, res(3)});
+  out.push_back({"nor_block_4096_res_4096", dlm::MEDIA_NOR, 4096, code(4), {"res", "pics"}, res(5), 4096});
+  out.push_back({"nor_block_768", dlm::MEDIA_NOR, 768, code(6), {"res"}, {{"res/x.app", random_bytes(999, 7)}}});
+  out.push_back({"sd_code_only", dlm::MEDIA_SD, 512, code(8), {}, {}, 512, true});
+  out.push_back({"sd_with_resources", dlm::MEDIA_SD, 512, code(9), {"res", "pics"}, res(10)});
+  out.push_back({"sd_block_65536", dlm::MEDIA_SD, 0x10000, code(11), {"pics", "res"}, res(12)});
+  out.push_back({"nor_block_1", dlm::MEDIA_NOR, 1, code(17), {"res"}, {{"res/q.app", random_bytes(77, 18)}}, 1});
+  out.push_back({"sd_block_3", dlm::MEDIA_SD, 3, code(19), {"res"}, {{"res/q.app", random_bytes(77, 20)}}, 3});
+  out.push_back({"tangled_boot_table", dlm::MEDIA_NOR, 512, {{"t.boot", tangled_boot_file()}}, {}, {}});
+  out.push_back({"tangled_boot_fields", dlm::MEDIA_NOR, 512, {{"t.boot", tangled_fields_boot_file()}}, {}, {}});
+  out.push_back({"nor_twenty_zones", dlm::MEDIA_NOR, 512, many_files(30), {}, {}});
+  out.push_back({"sd_twenty_zones", dlm::MEDIA_SD, 512, many_files(60), {}, {}});
+  out.push_back({"single_file", dlm::MEDIA_NOR, 512, {{"only.bin", random_bytes(513, 13)}}, {}, {}});
   out.push_back({"one_file_one_dir",
-                 dlm::IMAGE_MEDIUM_NOR,
+                 dlm::MEDIA_NOR,
                  512,
                  {{"abcdefghijkl.app", random_bytes(64, 14)}},
                  {"res"},
                  {{"res/abcdefghijkl.bin", random_bytes(32, 15)}}});
-  out.push_back({"empty_resource_dir", dlm::IMAGE_MEDIUM_SD, 512, {{"x.boot", boot_file(100, 0, 16)}}, {"res"}, {}});
+  out.push_back({"empty_resource_dir", dlm::MEDIA_SD, 512, {{"x.boot", boot_file(100, 0, 16)}}, {"res"}, {}});
   return out;
 }
 
@@ -129,7 +129,7 @@ TEST_P(InspectRoundTrip, InspectsCleanAndExtractsEveryInput) {
   EXPECT_TRUE(extracted.at("__zone2.zon").empty());
 
   // The medium is told by the scrambling alone.
-  bool sd = recipe.medium == dlm::IMAGE_MEDIUM_SD;
+  bool sd = recipe.medium == dlm::MEDIA_SD;
   std::string text = dlm::inspect::render_text(report.root);
   EXPECT_NE(text.find(sd ? "medium                  sd card" : "medium                  spi flash"), std::string::npos);
 }
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Images, InspectRoundTrip, ::testing::ValuesIn(recipes()
 
 // A package on its own, as pack_resources leaves it next to its directory.
 TEST(InspectRoundTrip, LonePackageInspectsCleanAndExtracts) {
-  for (int medium : {dlm::IMAGE_MEDIUM_NOR, dlm::IMAGE_MEDIUM_SD}) {
+  for (int medium : {dlm::MEDIA_NOR, dlm::MEDIA_SD}) {
     dlmtest::ScratchDir dir;
     std::filesystem::create_directories(dir / "r");
     std::vector<uint8_t> a = random_bytes(100, 1), b = random_bytes(700, 2);

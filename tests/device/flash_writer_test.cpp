@@ -3,16 +3,22 @@
 // files, every failure and its message, and that the backup only ever
 // describes what the chip holds.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "common/error_codes.h"
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "device/link_fixture.h"
 #include "support/run_program.h"
 
@@ -52,7 +58,7 @@ class FlashWriterTest : public LinkTest {
   int write(bool full, uint32_t address = 0, uint32_t cmd_zone = CMD_ZONE) {
     script.sent.clear();
     int result = -1;
-    out = printed([&] { result = link.write_file_to_disk(file(), full, address, cmd_zone); });
+    out = printed([&] { result = dlm::FlashWriter(link).write_file_to_disk(file(), full, address, cmd_zone); });
     return result;
   }
 
@@ -272,7 +278,7 @@ TEST_F(FlashWriterTest, ShortFileIsOneBlockZeroWrittenWithErase) {
 
 TEST_F(FlashWriterTest, RemappedAddressIsShown) {
   link.remap_enabled = 1;
-  link.remap_table = {5, 7};
+  link.set_remap_table({5, 7});
   dlmtest::write_file(file(), {});
   ASSERT_EQ(write(true, B + 16), 0);
   EXPECT_EQ(out.substr(0, out.find('\n') + 1),
@@ -376,10 +382,10 @@ TEST_F(FlashWriterTest, FailedBlockZeroWriteIsReportedWithItsBlockNumber) {
 TEST_F(FlashWriterTest, SideFileFailures) {
   // Host file missing: the name is shown from its last backslash on.
   int result = 0;
-  out = printed([&] { result = link.write_file_to_disk(path("c:\\work\\none.bin"), false, 0, CMD_ZONE); });
+  out = printed([&] { result = dlm::FlashWriter(link).write_file_to_disk(path("c:\\work\\none.bin"), false, 0, CMD_ZONE); });
   EXPECT_EQ(result, dlm::DLM_ERR_ARG);
   EXPECT_EQ(out, "Write File 2Disk physical address:0x00000000\nopen \\none.bin file fail\n");
-  out = printed([&] { result = link.write_file_to_disk(path("none.bin"), true, 0, CMD_ZONE); });
+  out = printed([&] { result = dlm::FlashWriter(link).write_file_to_disk(path("none.bin"), true, 0, CMD_ZONE); });
   EXPECT_EQ(result, dlm::DLM_ERR_ARG);
   EXPECT_EQ(out, "Write File 2Disk physical address:0x00000000\nopen " + path("none.bin") + " file fail\n");
 
@@ -400,6 +406,392 @@ TEST_F(FlashWriterTest, SideFileFailures) {
   EXPECT_EQ(write(true), dlm::DLM_ERR_WRITE_FILE_FAIL);
   EXPECT_NE(out.find("remove " + backup() + " fail\n"), std::string::npos);
   EXPECT_EQ(block_commands(), "");
+}
+
+// --- The backup rules, with the side files in memory --------------------------------
+
+// The writer's files in memory. Every change is logged with the number of
+// chip changes (erases and disk writes) sent before it, and the chip is
+// watched: a chip change while a backup exists is counted, since the backup
+// would then no longer describe the chip.
+class MemoryFiles final : public dlm::WriterFiles {
+ public:
+  bool read(const std::string& name, Bytes& bytes) override {
+    auto it = files.find(name);
+    if (it == files.end()) return false;
+    bytes = it->second;
+    return true;
+  }
+  bool write(const std::string& name, std::span<const uint8_t> bytes) override {
+    log += "write " + name + "@" + std::to_string(chip_changes) + " ";
+    if (unwritable.count(name)) return false;
+    Bytes& f = files[name];
+    f.assign(bytes.begin(), bytes.end());
+    if (short_writes.count(name) && !f.empty()) f.pop_back();
+    return true;
+  }
+  bool remove(const std::string& name) override {
+    log += "remove " + name + "@" + std::to_string(chip_changes) + " ";
+    if (stuck.count(name)) return false;
+    files.erase(name);
+    return true;
+  }
+
+  std::map<std::string, Bytes> files;
+  std::set<std::string> unwritable;    // a write fails and leaves the file as it was
+  std::set<std::string> short_writes;  // a write succeeds but loses the last byte
+  std::set<std::string> stuck;         // cannot be removed
+  std::string log;
+  size_t chip_changes = 0;
+  size_t changes_under_backup = 0;
+};
+
+class BackupRulesTest : public LinkTest {
+ protected:
+  static constexpr const char* HOST = "img";
+  static constexpr const char* BAK = "img.bak";
+  static constexpr const char* DUMP = "img.dump";
+  static constexpr uint32_t CMD_ZONE = 0x12000;
+
+  void SetUp() override {
+    LinkTest::SetUp();
+    link.media_type = dlm::MEDIA_NOR;
+    // The chip and the backup hold `first`: a run of the writer left them so.
+    files.files[HOST] = first;
+    ASSERT_EQ(run(false), 0);
+    ASSERT_EQ(files.files[BAK], first);
+    files.log.clear();
+    files.chip_changes = 0;
+    files.changes_under_backup = 0;
+  }
+
+  int run(bool full) {
+    script.hook = [this](const SentCommand& cmd) -> std::optional<Reply> {
+      if (cmd.is(0xFB, 0x00) || cmd.is(0xFB, 0x04)) {
+        ++files.chip_changes;
+        if (files.files.count(BAK)) ++files.changes_under_backup;
+      }
+      return fail ? fail(cmd) : std::nullopt;
+    };
+    int result = -1;
+    printed([&] { result = dlm::FlashWriter(link, &files).write_file_to_disk(HOST, full, 0, CMD_ZONE); });
+    script.hook = nullptr;
+    return result;
+  }
+
+  Bytes chip(size_t n) const {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = script.disk_byte(static_cast<uint32_t>(i));
+    return b;
+  }
+
+  // 2.5 blocks; the second version changes block 2 only.
+  // Public: the case tables' lambdas reach them through a BackupRulesTest&.
+ public:
+  const Bytes first = pattern(2 * B + B / 2, 21);
+  const Bytes second = [this] {
+    Bytes b = first;
+    b[2 * B + 9] ^= 0x33;
+    return b;
+  }();
+  MemoryFiles files;
+  std::function<std::optional<Reply>(const SentCommand&)> fail;
+};
+
+TEST_F(BackupRulesTest, TheBackupGoesBeforeTheChipChangesAndComesBackAfterTheLastBlock) {
+  const auto fails_at = [](uint8_t cls, uint8_t sub, uint32_t address) {
+    return [=](const SentCommand& cmd) -> std::optional<Reply> {
+      if (cmd.is(cls, sub) && cmd.address() == address) return failed();
+      return std::nullopt;
+    };
+  };
+  const struct {
+    const char* name;
+    std::function<void(BackupRulesTest&)> prepare;
+    bool full;
+    int expected;
+    std::optional<Bytes> backup;  // nullopt: no backup afterwards
+    std::string log;
+    bool chip_holds_host;
+  } cases[] = {
+      {"nothing changed: the backup stays, untouched", [](BackupRulesTest&) {}, false, 0, first,
+       "write img.dump@0 write img.dump@0 ", true},
+      {"one block changed", [this](BackupRulesTest& t) { t.files.files[HOST] = second; }, false, 0, second,
+       "write img.dump@0 write img.dump@0 remove img.bak@0 write img.bak@2 ", true},
+      {"no backup: every block again", [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.files.files.erase(BAK);
+       },
+       false, 0, second, "write img.dump@0 write img.dump@0 remove img.bak@0 write img.bak@9 ", true},
+      {"full mode", [this](BackupRulesTest& t) { t.files.files[HOST] = second; }, true, 0, second,
+       "write img.dump@0 remove img.bak@0 write img.bak@8 ", true},
+      {"a block write fails: no backup is left",
+       [&](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.fail = fails_at(0xFB, 0x04, 2 * B);
+       },
+       false, XFER_EIO, std::nullopt, "write img.dump@0 write img.dump@0 remove img.bak@0 ", false},
+      {"the erase fails: no backup is left",
+       [&](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.fail = fails_at(0xFB, 0x00, 2 * B);
+       },
+       false, XFER_EIO, std::nullopt, "write img.dump@0 write img.dump@0 remove img.bak@0 ", false},
+      {"block 0 fails last in full mode: no backup is left",
+       [&](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.fail = fails_at(0xFB, 0x04, 0);
+       },
+       true, XFER_EIO, std::nullopt, "write img.dump@0 remove img.bak@0 ", false},
+      {"the backup cannot be removed: the chip is left alone",
+       [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.files.stuck.insert(BAK);
+       },
+       false, dlm::DLM_ERR_WRITE_FILE_FAIL, first, "write img.dump@0 write img.dump@0 remove img.bak@0 ", false},
+      {"the dump cannot be created: the chip is left alone",
+       [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.files.unwritable.insert(DUMP);
+       },
+       false, dlm::DLM_ERR_FILE_NOEXIST, first, "write img.dump@0 ", false},
+      {"the dump loses a byte: the chip is left alone",
+       [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.files.short_writes.insert(DUMP);
+       },
+       false, dlm::DLM_ERR_COPY_FILE, first, "write img.dump@0 write img.dump@0 ", false},
+      {"the new backup cannot be written: success, and no backup",
+       [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.files.unwritable.insert(BAK);
+       },
+       false, 0, std::nullopt, "write img.dump@0 write img.dump@0 remove img.bak@0 write img.bak@2 ", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Back to the state of SetUp: the chip and the backup hold `first`.
+    files = MemoryFiles{};
+    files.files[HOST] = first;
+    fail = nullptr;
+    ASSERT_EQ(run(true), 0);
+    files.log.clear();
+    files.chip_changes = 0;
+    files.changes_under_backup = 0;
+
+    c.prepare(*this);
+    EXPECT_EQ(run(c.full), c.expected);
+    EXPECT_EQ(files.changes_under_backup, 0u);
+    EXPECT_EQ(files.log, c.log);
+    if (c.backup) {
+      ASSERT_TRUE(files.files.count(BAK));
+      EXPECT_EQ(files.files[BAK], *c.backup);
+    } else {
+      EXPECT_FALSE(files.files.count(BAK));
+    }
+    if (c.chip_holds_host) {
+      EXPECT_EQ(chip(second.size()), files.files[HOST]);
+    }
+    if (c.expected != 0 && c.backup == first) {
+      EXPECT_EQ(chip(first.size()), first);  // untouched
+    }
+  }
+}
+
+TEST_F(BackupRulesTest, AfterAFailedRunTheNextRunRewritesEveryBlock) {
+  files.files[HOST] = second;
+  fail = [](const SentCommand& cmd) -> std::optional<Reply> {
+    if (cmd.is(0xFB, 0x04) && cmd.address() == 2 * B) return failed();
+    return std::nullopt;
+  };
+  ASSERT_EQ(run(false), XFER_EIO);
+  fail = nullptr;
+  dlm::FlashWriter writer(link, &files);
+  int result = -1;
+  printed([&] { result = writer.write_file_to_disk(HOST, false, 0, CMD_ZONE); });
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(writer.last_run().blocks_written, 3u);
+  EXPECT_EQ(chip(second.size()), second);
+  EXPECT_EQ(files.files[BAK], second);
+}
+
+// --- Progress events and the counts of the last run ----------------------------
+
+class Recorder final : public dlm::WriterEvents {
+ public:
+  void phase_started(dlm::WriterPhase phase, size_t total) override {
+    text += std::string(name(phase)) + "+" + std::to_string(total) + " ";
+  }
+  void block_done(const dlm::WriterProgress& p) override {
+    text += std::string(name(p.phase)) + std::to_string(p.block) + ":" + std::to_string(p.done) + "/" +
+            std::to_string(p.total) + ":" + std::to_string(p.bytes) + " ";
+  }
+  void phase_ended(dlm::WriterPhase phase, int status) override {
+    text += std::string(name(phase)) + "." + std::to_string(status) + " ";
+  }
+  static const char* name(dlm::WriterPhase phase) {
+    switch (phase) {
+      case dlm::WriterPhase::read_back: return "R";
+      case dlm::WriterPhase::erase: return "E";
+      case dlm::WriterPhase::write: return "W";
+    }
+    return "?";
+  }
+  std::string text;
+};
+
+TEST_F(BackupRulesTest, EventsAndCountsFollowTheRun) {
+  const std::string half = std::to_string(B / 2);
+  const std::string whole = std::to_string(B);
+  const struct {
+    const char* name;
+    std::function<void(BackupRulesTest&)> prepare;
+    bool full;
+    int expected;
+    std::string events;
+    dlm::WriterCounts counts;
+  } cases[] = {
+      {"nothing changed", [](BackupRulesTest&) {}, false, 0, "R+2 R0:1/2:512 R1:2/2:512 R.0 E+0 E.0 W+0 W.0 ",
+       {3, 3, 0, 0}},
+      {"block 2 changed", [this](BackupRulesTest& t) { t.files.files[HOST] = second; }, false, 0,
+       "R+2 R0:1/2:512 R1:2/2:512 R.0 E+1 E2:1/1:" + whole + " E.0 W+1 W2:1/1:" + half + " W.0 ",
+       {3, 2, 1, B / 2}},
+      {"no backup", [this](BackupRulesTest& t) { t.files.files.erase(BAK); }, false, 0,
+       "R+2 R0:1/2:512 R.0 E+3 E0:1/3:" + whole + " E1:2/3:" + whole + " E2:3/3:" + whole + " E.0 W+3 W1:1/3:" +
+           whole + " W2:2/3:" + half + " W0:3/3:" + whole + " W.0 ",
+       {3, 0, 3, 2 * B + B / 2}},
+      {"full mode: no read-back, no erase phase", [](BackupRulesTest&) {}, true, 0,
+       "W+3 W1:1/3:" + whole + " W2:2/3:" + half + " W0:3/3:" + whole + " W.0 ", {3, 0, 3, 2 * B + B / 2}},
+      {"block 2 fails", [this](BackupRulesTest& t) {
+         t.files.files[HOST] = second;
+         t.fail = [](const SentCommand& cmd) -> std::optional<Reply> {
+           if (cmd.is(0xFB, 0x04) && cmd.address() == 2 * B) return failed();
+           return std::nullopt;
+         };
+       },
+       true, XFER_EIO, "W+3 W1:1/3:" + whole + " W." + std::to_string(XFER_EIO) + " ", {3, 0, 1, B}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    files = MemoryFiles{};
+    files.files[HOST] = first;
+    fail = nullptr;
+    ASSERT_EQ(run(true), 0);
+    c.prepare(*this);
+    Recorder events;
+    dlm::FlashWriter writer(link, &files, &events);
+    int result = -1;
+    script.hook = fail;
+    printed([&] { result = writer.write_file_to_disk(HOST, c.full, 0, CMD_ZONE); });
+    script.hook = nullptr;
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(events.text, c.events);
+    EXPECT_EQ(writer.last_run().total_blocks, c.counts.total_blocks);
+    EXPECT_EQ(writer.last_run().blocks_unchanged, c.counts.blocks_unchanged);
+    EXPECT_EQ(writer.last_run().blocks_written, c.counts.blocks_written);
+    EXPECT_EQ(writer.last_run().bytes_written, c.counts.bytes_written);
+  }
+}
+
+// --- The one erase-and-check routine -----------------------------------------------
+
+TEST_F(FlashWriterTest, EraseAndCheckReadsItsProbeAndSaysWhichStepFailed) {
+  // 'e' the erase fails, 'r' the probe read fails, 'n' the probe is not
+  // blank, 'o' all good; one letter per attempt.
+  const struct {
+    const char* name;
+    int attempts;
+    uint32_t probe_from_end;
+    std::string outcomes;
+    int expected;
+    dlm::EraseStep step;
+    size_t erases;
+  } cases[] = {
+      {"the writer's budget, good at once", dlm::ERASE_PHASE_ATTEMPTS, dlm::ERASE_PHASE_BLANK_PROBE, "o", 0,
+       dlm::EraseStep::none, 1},
+      {"write_block's budget, good on the tenth", dlm::WRITE_BLOCK_ERASE_ATTEMPTS, dlm::WRITE_BLOCK_BLANK_PROBE,
+       "ernernerno", 0, dlm::EraseStep::none, 10},
+      {"budget used up by erases", 3, 1024, "eee", XFER_EIO, dlm::EraseStep::erase, 3},
+      {"last attempt's read fails", 3, 1024, "ner", XFER_EIO, dlm::EraseStep::read, 3},
+      {"last attempt not blank", 2, 2560, "en", dlm::DLM_ERR_COPY_FILE, dlm::EraseStep::blank, 2},
+      {"no budget still tries once", 0, 1024, "e", XFER_EIO, dlm::EraseStep::erase, 1},
+  };
+  const uint32_t block = 3 * B;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    script.sent.clear();
+    size_t erases = 0;
+    auto outcome = [&] { return erases == 0 || erases > c.outcomes.size() ? 'o' : c.outcomes[erases - 1]; };
+    script.hook = [&](const SentCommand& cmd) -> std::optional<Reply> {
+      if (cmd.is(0xFB, 0x00)) {
+        ++erases;
+        if (outcome() == 'e') return failed();
+      }
+      if (cmd.is(0xFD, 0x05)) {
+        if (outcome() == 'r') return failed();
+        if (outcome() == 'n') return Reply{0, Bytes(cmd.count, 0x00)};
+      }
+      return std::nullopt;
+    };
+    dlm::EraseStep step = dlm::EraseStep::erase;
+    int result = -1;
+    printed([&] { result = link.erase_and_check(block, c.attempts, c.probe_from_end, &step); });
+    script.hook = nullptr;
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(step, c.step);
+    EXPECT_EQ(erases, c.erases);
+    for (const SentCommand& cmd : script.sent) {
+      if (cmd.is(0xFB, 0x00)) {
+        EXPECT_EQ(cmd.address(), block);
+      }
+      // The first read of every probe asks for the 512 bytes at its offset.
+      if (cmd.is(0xFD, 0x05) && cmd.count == 512) {
+        EXPECT_EQ(cmd.address(), block + B - c.probe_from_end);
+      }
+    }
+  }
+}
+
+// Standard output is flushed at every heading and block number, so a pipe
+// or a file sees the progress while the write goes on: each event finds the
+// matching text already on the descriptor.
+class OnDescriptor final : public dlm::WriterEvents {
+ public:
+  explicit OnDescriptor(std::string path) : path_(std::move(path)) {}
+  void phase_started(dlm::WriterPhase, size_t) override { seen += "[" + tail() + "]"; }
+  void block_done(const dlm::WriterProgress& p) override {
+    if (p.phase != dlm::WriterPhase::read_back) seen += "[" + tail() + "]";
+  }
+  std::string seen;
+
+ private:
+  // The last 2 bytes that reached the file.
+  std::string tail() const {
+    const Bytes b = dlmtest::read_file(path_);
+    return std::string(b.end() - std::min<ptrdiff_t>(2, static_cast<ptrdiff_t>(b.size())), b.end());
+  }
+  std::string path_;
+};
+
+TEST_F(BackupRulesTest, ProgressReachesStandardOutputAtOnce) {
+  dlmtest::ScratchDir dir;
+  const std::string out = dir / "out.txt";
+  files.files[HOST] = second;
+  files.files.erase(BAK);
+  OnDescriptor events(out);
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  std::FILE* file = std::fopen(out.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  ::dup2(::fileno(file), 1);
+  const int result = dlm::FlashWriter(link, &files, &events).write_file_to_disk(HOST, false, 0, CMD_ZONE);
+  std::fflush(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  std::fclose(file);
+  ASSERT_EQ(result, 0);
+  // Phase starts follow their headings; every block follows its number.
+  EXPECT_EQ(events.seen, "[0\n][\xA6\n][0 ][1 ][2 ][\r\n][1 ][2 ][ \n]");
 }
 
 }  // namespace
