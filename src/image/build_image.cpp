@@ -199,7 +199,8 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
     entry.start = start32;
     entry.encode(table.data() + i * ZONE_ENTRY_SIZE);
 
-    if (!out.fill_to(start) || !out.append(content.data(), content.size())) return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
+    if (!out.fill_to(start) || !out.append(content.data(), content.size()))
+      return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
 
     const auto block_end = static_cast<uint32_t>(up(start + content.size(), block));
     if (note_placement(zones, kind, name, start32, block_end)) cmd_zone_placed = true;

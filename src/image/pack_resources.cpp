@@ -108,7 +108,8 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
 
   const uint32_t unit = block < SECTOR_SIZE ? SECTOR_SIZE : block;
   package.resize(static_cast<size_t>(up(package.size(), unit)), 0xFF);
-  if (!out.append(package.data(), package.size()) || !out.close()) return fail_on(dir + ".res", DLM_ERR_WRITE_FILE_FAIL, true);
+  if (!out.append(package.data(), package.size()) || !out.close())
+    return fail_on(dir + ".res", DLM_ERR_WRITE_FILE_FAIL, true);
   const uint64_t package_length = package.size();
   zones.resource_zone_len = static_cast<uint32_t>(package_length);
   return 0;

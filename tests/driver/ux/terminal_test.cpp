@@ -37,7 +37,8 @@ struct TerminalCase {
 TEST(ProgressLine, OnATerminalOnlyAndNeverOnStandardOutput) {
   const std::vector<TerminalCase> cases = {
       {"read job", {"dlm_tools.cfg", "-tonorflash", "-read", "back.bin", "0x0-256K"},
-       {"load zk40loader.bin into RAM: ", "read flash: 0 of 262144 bytes, 0%", "read flash: 262144 of 262144 bytes, 100%"}},
+       {"load zk40loader.bin into RAM: ", "read flash: 0 of 262144 bytes, 0%",
+        "read flash: 262144 of 262144 bytes, 100%"}},
       {"write job", runtest::kWriteJob, {"load zk40loader.bin into RAM: ", "erase: ", "write: "}},
   };
   for (const TerminalCase& c : cases) {
