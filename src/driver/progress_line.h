@@ -21,8 +21,6 @@ class ProgressLine {
   // A new phase of total units; unit_bytes > 1 counts whole units (blocks)
   // whose rate is still shown in bytes.
   void start(const std::string& phase, uint64_t total, const char* unit, uint64_t unit_bytes = 1);
-  // The phase's total, when it is known only once the phase runs.
-  void set_total(uint64_t total) { total_ = total; }
   // done units of the phase are complete.
   void update(uint64_t done);
   // Erases the line; nothing when none is shown.

@@ -95,9 +95,11 @@ RunEnd refuse_negative_format(const JobSettings& settings) {
 
 // write_file_to_ram with verification, its progress on the progress line.
 int load_into_ram(RunState& run, const std::string& file, uint32_t address) {
-  run.progress.start("load " + file + " into RAM", 0, "bytes");
-  run.device.ram_progress = [&run](uint64_t done, uint64_t total) {
-    run.progress.set_total(total);
+  // The line starts with the first piece, when the load's size is known.
+  bool started = false;
+  run.device.ram_progress = [&run, &started, &file](uint64_t done, uint64_t total) {
+    if (!started) run.progress.start("load " + file + " into RAM", total, "bytes");
+    started = true;
     run.progress.update(done);
   };
   const int status = run.device.write_file_to_ram(file, address, true);
