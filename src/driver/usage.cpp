@@ -8,7 +8,8 @@ namespace dlm {
 
 const char* usage_text() {
   return R"(Usage: dlmtool CONFIG.cfg [OPTION]...
-       dlmtool                 (no argument, or one: the operator console)
+       dlmtool [ARGUMENT]      (no argument, or one other than these: the
+                               operator console)
        dlmtool --help | -h | --version
 
 Finds the chip (a USB disk in download mode), starts its loader, builds the
@@ -65,8 +66,8 @@ Exit status:
        does not match, or a -wflash file that cannot be opened
   2    a -f file does not exist; with -strict also a -f input that is not a
        regular file and a -resource entry that is not a directory
-  3    the image cannot be copied to qx_dlm.bin, or a flash block stays
-       non-blank after erasing
+  3    an offline run cannot copy the image to qx_dlm.bin, or a flash block
+       stays non-blank after erasing
   4    no chip found and there was nothing to build or an update file was
        made; with -strict, no chip found
   5    the chip reports no medium, or not the one the job asks for
