@@ -105,12 +105,14 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 TMPDIR=/tmp "$@"; }
 
-# A stand-in for a running udev: udevadm records its calls, and the control
+# A stand-in for a running udev (minbase has none): udevadm records its calls
+# (in /usr/sbin: apt runs the package scripts with its own PATH), and the control
 # socket exists, so the package's scripts must ask for the reload.
 mkdir -p "$root/run/udev"
-python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$root/run/udev/control"
-printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.log\n' >"$root/usr/local/sbin/udevadm"
-chmod 755 "$root/usr/local/sbin/udevadm"
+python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$root/run/udev/control" ||
+  fail "a stand-in udev control socket"
+printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.log\n' >"$root/usr/sbin/udevadm"
+chmod 755 "$root/usr/sbin/udevadm"
 udev_called() { grep -qx 'control --reload-rules' "$root/tmp/udevadm.log" 2>/dev/null &&
                 grep -qx 'trigger --subsystem-match=scsi_generic --action=change' "$root/tmp/udevadm.log"; }
 
@@ -155,7 +157,7 @@ done
 if udev_called; then
   pass "installing reloads udev and re-triggers the sg nodes"
 else
-  fail "installing reloads udev and re-triggers the sg nodes"
+  fail "installing reloads udev and re-triggers the sg nodes: $(cat "$root/tmp/udevadm.log" 2>&1)"
 fi
 rm -f "$root/tmp/udevadm.log"
 
