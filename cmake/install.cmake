@@ -115,8 +115,6 @@ if(WIN32)
   if(DLM_WIN32_TREE)
     list(APPEND CPACK_INSTALL_CMAKE_PROJECTS "${DLM_WIN32_TREE};dlmtool;ALL;/win32")
   endif()
-  # The stripping tool of the cross toolchain, not the host's.
-  set(CPACK_STRIP_FILES OFF)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
