@@ -19,7 +19,7 @@ fail() { echo "FAIL $1"; failed=$((failed + 1)); }
 give_up() { echo "package: $1"; record_counts "$results" $suite "$passed" $((failed + 1)); exit 1; }
 
 [ "$(id -u)" = 0 ] || give_up "needs root (debootstrap and chroot)"
-ensure_packages "${BUILD_PACKAGES[@]}" debootstrap scdoc man-db dpkg-dev || give_up "cannot install debootstrap, scdoc, man-db and dpkg-dev"
+ensure_packages "${BUILD_PACKAGES[@]}" debootstrap scdoc man-db dpkg-dev curl || give_up "cannot install debootstrap, scdoc, man-db, dpkg-dev and curl"
 
 t0=$(date +%s)
 cache=${DLM_PACKAGE_CACHE:-/var/cache/dlmtool-test}
@@ -109,7 +109,7 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/
 # (in /usr/sbin: apt runs the package scripts with its own PATH), and the control
 # socket exists, so the package's scripts must ask for the reload.
 mkdir -p "$root/run/udev"
-python3 -c 'import socket, sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' "$root/run/udev/control" ||
+perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Type => SOCK_STREAM(), Local => $ARGV[0]) or die "$!\n"' "$root/run/udev/control" ||
   fail "a stand-in udev control socket"
 printf '#!/bin/sh\necho "$*" >>/tmp/udevadm.log\n' >"$root/usr/sbin/udevadm"
 chmod 755 "$root/usr/sbin/udevadm"
