@@ -24,7 +24,8 @@ ln -s "$tree" "$repo/build"
 passed=0
 failed=0
 n=0
-for doc in README.md docs/*.md; do
+docs=$(cd "$src" && ls docs/*.md) || { echo "FAIL no docs/*.md"; exit 1; }
+for doc in README.md $docs; do
   # One line per block: LINE INFO, the block's text in blocks/N.sh.
   while IFS=$'\t' read -r line info; do
     n=$((n + 1))
