@@ -20,7 +20,7 @@ ensure_packages() {
 }
 
 # The packages every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
 
 # build_native [PRESET]: configures and builds the native tree.
 build_native() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "sim_client.h"
 #include "sim_engine.h"
 #include "sim_options.h"
@@ -52,11 +53,15 @@ int main(int argc, char** argv) {
   dlmsim::SimOptions options;
   std::string error;
   if (dlmsim::parse_sim_options(args, options, error) != 0) {
-    std::fprintf(stderr, "dlmsim: %s\n%s", error.c_str(), dlmsim::SIM_USAGE);
+    std::fprintf(stderr, "dlmsim: %s\nRun with --help for more information.\n", error.c_str());
     return 2;
   }
   if (options.action == dlmsim::SimAction::help) {
-    std::fputs(dlmsim::SIM_USAGE, stdout);
+    std::fputs(options.help_text.c_str(), stdout);
+    return 0;
+  }
+  if (options.action == dlmsim::SimAction::version) {
+    std::printf("dlmsim %s\n", dlm::source_version());
     return 0;
   }
   if (options.action != dlmsim::SimAction::serve) return run_request(options);
@@ -100,6 +105,7 @@ int main(int argc, char** argv) {
     ::unlink(options.socket_path.c_str());
     return 1;
   }
+  std::fprintf(stderr, "listening on %s\n", options.socket_path.c_str());
   server.serve(wake[0]);
   return engine.finish();
 }
