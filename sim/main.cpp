@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   dlmsim::SimOptions options;
   std::string error;
   if (dlmsim::parse_sim_options(args, options, error) != 0) {
-    std::fprintf(stderr, "dlmsim: %s\nRun with --help for more information.\n", error.c_str());
+    std::fprintf(stderr, "dlmsim: %s\n%s", error.c_str(), dlmsim::SIM_USAGE);
     return 2;
   }
   if (options.action == dlmsim::SimAction::help) {

@@ -8,6 +8,12 @@
 
 namespace dlmsim {
 
+const char* const SIM_USAGE =
+    "usage: dlmsim --socket PATH [options]     serve the simulated chip until SIGTERM\n"
+    "       dlmsim dump --socket PATH FILE     ask a running dlmsim to write its flash to FILE\n"
+    "       dlmsim shutdown --socket PATH      ask a running dlmsim to end\n"
+    "Run with --help for the options.\n";
+
 namespace {
 
 bool read_number(const std::string& text, uint32_t& value) {

@@ -23,4 +23,7 @@ struct SimOptions {
 // actions); otherwise non-zero with a one-line reason.
 int parse_sim_options(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
+// The short usage printed after a command line error.
+extern const char* const SIM_USAGE;
+
 }  // namespace dlmsim

@@ -83,6 +83,7 @@ TEST(DlmsimFront, BadCommandLinesEndWithTwo) {
     const auto r = dlmtest::run_program(DLM_DLMSIM, args);
     EXPECT_EQ(r.status, 2) << (args.empty() ? "" : args.back());
     EXPECT_EQ(r.err.rfind("dlmsim: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("\nusage: dlmsim --socket PATH"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
 }
