@@ -22,8 +22,8 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# The packages every build needs.
-BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libedit-dev nlohmann-json3-dev libcli11-dev)
+# The packages every build needs (scdoc makes the manual pages, man-db checks them).
+BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libedit-dev nlohmann-json3-dev libcli11-dev scdoc man-db)
 
 # build_native [PRESET]: configures and builds the native tree.
 build_native() {

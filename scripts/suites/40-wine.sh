@@ -2,7 +2,9 @@
 # The Windows build: both mingw-w64 cross trees (each must build without a
 # warning; the 32-bit one checks the system record layouts at compile time),
 # then the Windows programs under wine, headless, against the rules and the
-# Linux build (tests/wine/run_wine_tests.sh).
+# Linux build (tests/wine/run_wine_tests.sh). Last the Windows ZIP (CPack,
+# both trees) and its programs run from the unpacked archive, the 32-bit ones
+# through Debian's wine32 (i386).
 set -u
 results=$1
 . scripts/lib.sh
@@ -67,7 +69,7 @@ if [ ! -f "$native_tree/build.ninja" ]; then
     -DDLM_BUILD_TESTS=OFF -DDLM_BUILD_BENCH=OFF -DDLM_BUILD_SIM=OFF >/dev/null 2>&1
 fi
 native_bin=$native_tree/bin
-if ! cmake --build "$native_tree" -j "$(nproc)" --target dlmtool ufw_make >/dev/null 2>&1; then
+if ! cmake --build "$native_tree" -j "$(nproc)" --target dlmtool ufw_make dlminspect >/dev/null 2>&1; then
   fail "native programs to compare with"
 fi
 
@@ -83,6 +85,33 @@ if [ -x build-mingw64/bin/exit_status.exe ] && [ -x "$native_bin/dlmtool" ]; the
 else
   fail "wine tests (nothing to run)"
 fi
+
+# The Windows ZIP: CPack in the 64-bit tree packs both trees (win64\, win32\).
+# The 32-bit programs run under wine only with the i386 wine32 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386 && unset DLM_APT_UPDATED
+fi
+ensure_packages wine32:i386 unzip || fail "wine32 (i386) and unzip installed"
+rm -rf build-mingw64/packages
+log=$(mktemp)
+if [ -f build-mingw32/bin/dlmtool.exe ] && [ -f build-mingw64/bin/dlmtool.exe ] &&
+   cmake build-mingw64 -DDLM_WIN32_TREE="$PWD/build-mingw32" >"$log" 2>&1 &&
+   cpack --config build-mingw64/CPackConfig.cmake >>"$log" 2>&1 &&
+   zip=$(ls build-mingw64/packages/dlmtool-*-windows.zip 2>/dev/null) && [ -n "$zip" ]; then
+  pass "Windows ZIP $zip ($(stat -c %s "$zip") bytes)"
+  bash tests/packaging/check_windows_zip.sh "$zip" "$native_bin" | tee "$log"
+  summary=$(grep -E '^windows zip: [0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+  if [ -n "$summary" ]; then
+    passed=$((passed + $(echo "$summary" | sed -E 's/^windows zip: ([0-9]+) passed.*/\1/')))
+    failed=$((failed + $(echo "$summary" | sed -E 's/.* ([0-9]+) failed$/\1/')))
+  else
+    fail "Windows ZIP checks ran to the end"
+  fi
+else
+  tail -20 "$log"
+  fail "Windows ZIP built"
+fi
+rm -f "$log"
 
 record_counts "$results" 40-wine "$passed" "$failed"
 [ "$failed" -eq 0 ]
