@@ -61,10 +61,11 @@ TEST(LiveOutput, BlockNumbersReachAPipeWhileTheRunGoesOn) {
   ASSERT_GT(pid, 0);
   ::close(out_pipe[1]);
 
-  // Read as the bytes come; note whether dlmtool was still running when the
-  // first block number arrived.
+  // Read as the bytes come; note whether dlmtool was still running, and the
+  // write not yet reported, when the first block number arrived. Output held
+  // back until the end would bring both in one piece.
   std::string out;
-  bool seen_while_running = false, seen = false;
+  bool seen_while_running = false, seen = false, seen_before_the_end = false;
   char buf[4096];
   for (;;) {
     const ssize_t k = ::read(out_pipe[0], buf, sizeof buf);
@@ -74,6 +75,7 @@ TEST(LiveOutput, BlockNumbersReachAPipeWhileTheRunGoesOn) {
       seen = true;
       int st = 0;
       seen_while_running = ::waitpid(pid, &st, WNOHANG) == 0;
+      seen_before_the_end = out.find("write file to Flash") == std::string::npos;
     }
   }
   ::close(out_pipe[0]);
@@ -83,6 +85,7 @@ TEST(LiveOutput, BlockNumbersReachAPipeWhileTheRunGoesOn) {
   EXPECT_EQ(WEXITSTATUS(st), 0) << out;
   EXPECT_TRUE(seen) << out;
   EXPECT_TRUE(seen_while_running) << "the block numbers arrived only when dlmtool ended:\n" << out;
+  EXPECT_TRUE(seen_before_the_end) << "the block numbers arrived with the end of the write:\n" << out;
   EXPECT_NE(out.find("write file to Flash ok\n"), std::string::npos) << out;
 }
 
