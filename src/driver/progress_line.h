@@ -10,6 +10,13 @@
 
 namespace dlm {
 
+// Where the line goes. OWN_LINE: standard error's line, redrawn from its
+// start; for phases whose standard output text ended with a line feed.
+// BELOW: the screen line under the cursor, reached with the terminal's cursor
+// codes and left again at once, so text that standard output is writing on
+// the same screen (the writer's block numbers) goes on where it stood.
+enum class ProgressPlacement { OWN_LINE, BELOW };
+
 class ProgressLine {
  public:
   // enabled: standard error is a terminal (plat::stderr_is_terminal()).
@@ -20,7 +27,8 @@ class ProgressLine {
 
   // A new phase of total units; unit_bytes > 1 counts whole units (blocks)
   // whose rate is still shown in bytes.
-  void start(const std::string& phase, uint64_t total, const char* unit, uint64_t unit_bytes = 1);
+  void start(const std::string& phase, uint64_t total, const char* unit, uint64_t unit_bytes = 1,
+             ProgressPlacement placement = ProgressPlacement::OWN_LINE);
   // done units of the phase are complete.
   void update(uint64_t done);
   // Erases the line; nothing when none is shown.
@@ -36,6 +44,7 @@ class ProgressLine {
 
   bool enabled_;
   bool active_ = false;
+  ProgressPlacement placement_ = ProgressPlacement::OWN_LINE;
   std::string phase_;
   const char* unit_ = "";
   uint64_t total_ = 0;

@@ -488,12 +488,12 @@ void format_sectors(RunState& run) {
 const char* write_medium_name(int medium) { return medium == MEDIA_SD ? "SD" : "Flash"; }
 
 // The writer's phases on the progress line. On a screen that standard output
-// shares, the writer's own block numbers are the progress: a line drawn over
-// them would hide them.
+// shares, the line goes below the writer's block numbers, which keep their
+// own line (without cursor codes it is not shown there at all).
 class WriterProgressLine final : public WriterEvents {
  public:
-  WriterProgressLine(ProgressLine& line, bool shown, uint32_t block_bytes)
-      : line_(line), shown_(shown), block_bytes_(block_bytes) {}
+  WriterProgressLine(ProgressLine& line, bool shown, ProgressPlacement placement, uint32_t block_bytes)
+      : line_(line), shown_(shown), placement_(placement), block_bytes_(block_bytes) {}
   ~WriterProgressLine() { line_.finish(); }
   WriterProgressLine(const WriterProgressLine&) = delete;
   WriterProgressLine& operator=(const WriterProgressLine&) = delete;
@@ -501,9 +501,9 @@ class WriterProgressLine final : public WriterEvents {
   void phase_started(WriterPhase phase, size_t total) override {
     if (!shown_) return;
     switch (phase) {
-      case WriterPhase::read_back: line_.start("read back", total, "sectors", 512); break;
-      case WriterPhase::erase: line_.start("erase", total, "blocks", block_bytes_); break;
-      case WriterPhase::write: line_.start("write", total, "blocks", block_bytes_); break;
+      case WriterPhase::read_back: line_.start("read back", total, "sectors", 512, placement_); break;
+      case WriterPhase::erase: line_.start("erase", total, "blocks", block_bytes_, placement_); break;
+      case WriterPhase::write: line_.start("write", total, "blocks", block_bytes_, placement_); break;
     }
   }
   void block_done(const WriterProgress& progress) override {
@@ -514,6 +514,7 @@ class WriterProgressLine final : public WriterEvents {
  private:
   ProgressLine& line_;
   bool shown_;
+  ProgressPlacement placement_;
   uint32_t block_bytes_;
 };
 
@@ -524,7 +525,7 @@ RunEnd write_to_disk(RunState& run, const std::string& file, bool full_mode, uin
   const char* medium = write_medium_name(run.builder.medium);
   run.record.step = std::string("write file to ") + medium;
   if (file != run.builder.temp_dir + IMAGE_FILE_NAME) run.record.step += " (" + file + ")";
-  WriterProgressLine events(run.progress, run.writer_progress, run.device.block_size);
+  WriterProgressLine events(run.progress, run.writer_progress, run.writer_placement, run.device.block_size);
   FlashWriter writer(run.device, nullptr, &events);
   const int status = writer.write_file_to_disk(file, full_mode, address, run.builder.zones.cmd_zone_addr);
   run.last_write = writer.last_run();
@@ -606,7 +607,8 @@ RunState::RunState(JobSettings& s, uint32_t config_flash_size)
     : settings(s),
       flash_size(config_flash_size),
       progress(plat::stderr_is_terminal()),
-      writer_progress(plat::stderr_is_terminal() && !plat::stdout_is_terminal()) {}
+      writer_progress(plat::stderr_is_terminal() && (!plat::stdout_is_terminal() || plat::enable_terminal_codes())),
+      writer_placement(plat::stdout_is_terminal() ? ProgressPlacement::BELOW : ProgressPlacement::OWN_LINE) {}
 
 RunEnd run_job(RunState& run) {
   run.record.strict = run.settings.strict;

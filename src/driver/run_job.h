@@ -32,7 +32,8 @@ struct RunState {
   uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
   RunRecord record;         // what happened, for the verdict line
   ProgressLine progress;    // on standard error, when it is a terminal
-  bool writer_progress;     // the writer's phases too: standard output is not on that screen
+  bool writer_progress;     // the writer's phases too (a shared screen needs cursor codes)
+  ProgressPlacement writer_placement;  // BELOW the block numbers when standard output shares the screen
   WriterCounts last_write;  // what the last flash write did
 };
 

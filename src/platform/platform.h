@@ -67,6 +67,11 @@ bool stderr_is_terminal();
 // line, and a line drawn on standard error would cover the text standard
 // output is in the middle of.
 bool stdout_is_terminal();
+// Turns on the terminal's cursor codes (save and restore, index, erase line)
+// for standard error and says whether it understands them. POSIX: a terminal
+// whose TERM is set and not "dumb". Windows: a console that accepts virtual
+// terminal processing.
+bool enable_terminal_codes();
 
 // Console set-up of the interactive console. POSIX: size calls do nothing,
 // code pages report 936 and cannot fail, the title is set with the terminal's

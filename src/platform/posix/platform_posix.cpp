@@ -150,6 +150,11 @@ void wait_key() {
 bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 
+bool enable_terminal_codes() {
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDERR_FILENO) != 0 && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
 void console_set_size(int, int, int) {}
 unsigned console_input_code_page() { return 936; }
 bool console_set_code_page(unsigned) { return true; }

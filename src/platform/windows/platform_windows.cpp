@@ -74,6 +74,17 @@ bool stdout_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+bool enable_terminal_codes() {
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+  constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  if (GetConsoleMode(err, &mode) == 0) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 // A key press is only awaited from a person at a console; with redirected
 // input (a script, a test) there is nobody to press it.
 void wait_key() {
