@@ -69,7 +69,11 @@ int compile_flash_description(const std::string& config_path) {
   const std::vector<uint8_t> file = encode_flash_desc_file(records);
   const char sep = plat::path_separator();
   const std::string path = std::string(".") + sep + "res" + sep + "flash_cfg.bin";
-  if (!write_whole_file(path, file.data(), file.size())) {
+  // Runs side by side in one directory each write the table: aside, then
+  // renamed, so the file under its name is always one run's whole table.
+  const std::string part = plat::part_name(path);
+  if (!write_whole_file(part, file.data(), file.size()) || !plat::rename_file(part, path)) {
+    plat::delete_file(part);
     plat::print_native("处理Flash配置文件失败");
     return DLM_ERR_CREAT_FILE_FAIL;
   }

@@ -33,7 +33,7 @@ bool OutputFile::create(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) return false;
   path_ = path;
-  temp_ = path + ".part";
+  temp_ = plat::part_name(path);
   file_ = std::fopen(temp_.c_str(), "w+b");
   size_ = 0;
   return file_ != nullptr;
