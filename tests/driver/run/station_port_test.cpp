@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,45 @@ TEST(StationPort, ASecondRunOnAHeldPortStopsAtOnceOthersGoOn) {
   const Outcome after = rig.run(with(kWriteJob, {"-port", "sim-1"}));
   EXPECT_EQ(after.r.status, 0) << after.r.out << after.r.err;
   EXPECT_TRUE(rig.flash_holds_image());
+}
+
+// Runs on different ports in one working directory at the same time (here
+// ports without a chip, so each builds the image file): every one completes,
+// and the files under their final names are whole, never a mix or a part.
+TEST(StationPort, RunsOnOtherPortsShareTheWorkingDirectorySafely) {
+  Rig rig;
+  rig.make_project();
+  dlmtest::ScratchDir sim_dir;
+  dlmtest::SimProcess sim(sim_dir.path(), {"--no-chip"});
+  ASSERT_TRUE(sim.started()) << sim.log();
+  dlmtest::RunOptions opt;
+  opt.cwd = rig.work("");
+  opt.env = sim.env();
+  opt.env["TMPDIR"] = rig.tmp("");
+
+  const dlmtest::RunResult alone = dlmtest::run_program(DLM_DLMTOOL, with(kWriteJob, {"-port", "p-0"}), opt);
+  ASSERT_EQ(alone.status, 0) << alone.out << alone.err;
+  const runtest::Bytes image = dlmtest::read_file(rig.work("qx_dlm.bin"));
+  const runtest::Bytes table = dlmtest::read_file(rig.work("res/flash_cfg.bin"));
+  const runtest::Bytes package = dlmtest::read_file(rig.work("res.res"));
+  ASSERT_FALSE(image.empty());
+
+  constexpr int RUNS = 4;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<dlmtest::RunResult> results(RUNS);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < RUNS; ++i)
+      runs.emplace_back([&, i] {
+        results[i] = dlmtest::run_program(DLM_DLMTOOL, with(kWriteJob, {"-port", "p-" + std::to_string(i + 1)}), opt);
+      });
+    for (std::thread& t : runs) t.join();
+    for (int i = 0; i < RUNS; ++i) EXPECT_EQ(results[i].status, 0) << "run " << i << results[i].out << results[i].err;
+    EXPECT_EQ(dlmtest::read_file(rig.work("qx_dlm.bin")), image) << "round " << round;
+    EXPECT_EQ(dlmtest::read_file(rig.work("res/flash_cfg.bin")), table) << "round " << round;
+    EXPECT_EQ(dlmtest::read_file(rig.work("res.res")), package) << "round " << round;
+  }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(rig.work("")))
+    EXPECT_NE(entry.path().extension(), ".part") << entry.path();
 }
 
 }  // namespace
