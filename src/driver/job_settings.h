@@ -23,6 +23,7 @@ enum JobKind : int32_t {
 struct JobSettings {
   std::string config_file = "dlm_tools.cfg";
   std::string chip_family = "zk40";
+  std::string port;  // -port: only the chip at this port; empty: the first that matches
   int32_t job_kind = JOB_NONE;
   uint32_t div = 1;
   uint32_t boot_addr = 0;

@@ -123,6 +123,8 @@ int parse_options(int argc, const char* const* argv, JobSettings& s) {
         }
       } else if (arg == "-dev") {
         if (has_next) s.chip_family = argv[++i];
+      } else if (arg == "-port") {
+        if (has_next) s.port = argv[++i];
       } else if (arg == "-tosd") {
         s.job_kind = JOB_SD;
       } else if (arg == "-tonorflash") {

@@ -332,7 +332,7 @@ RunEnd build_flash_image(RunState& run) {
 // Copies the image under a temporary name and renames it into place, so an
 // interrupted copy never leaves a partial image under the real name.
 bool copy_image(const std::string& from, const std::string& to) {
-  const std::string part = to + ".part";
+  const std::string part = plat::part_name(to);
   if (plat::copy_file(from, part) && plat::rename_file(part, to)) return true;
   plat::delete_file(part);
   return false;
@@ -368,12 +368,17 @@ RunEnd write_image_copies(RunState& run) {
     std::fprintf(stderr, "cannot copy %s to %s\n", image_path.c_str(), IMAGE_COPY_NAME);
   }
   run.record.step = std::string("write ") + NO_DLM_FILE_NAME;
+  // Written aside and renamed, like the image copy: another run in this
+  // directory may be writing its own marker at the same moment.
+  const std::string marker_part = plat::part_name(NO_DLM_FILE_NAME);
   errno = 0;
-  std::FILE* marker = std::fopen(NO_DLM_FILE_NAME, "wb");
+  std::FILE* marker = std::fopen(marker_part.c_str(), "wb");
   bool written = marker && std::fwrite(NO_DLM_FILE_CONTENT, 1, 10, marker) == 10;
   const int reason = errno;
-  if (marker && std::fclose(marker) != 0) written = false;
+  if (marker) written = std::fclose(marker) == 0 && written;
+  written = written && plat::rename_file(marker_part, NO_DLM_FILE_NAME);
   if (!written) {
+    plat::delete_file(marker_part);
     std::printf("make no_dlm_file error");
     name_file("write", NO_DLM_FILE_NAME, reason != 0 ? std::strerror(reason) : "failed");
     return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
@@ -601,7 +606,53 @@ RunEnd chip_stage(RunState& run) {
   return finish_on_chip(run);
 }
 
+// With -port the run keeps its temporary files (the image, its backup and
+// dump) in the port's own directory, so the backup always describes the chip
+// at that port, and holds the port's lock until the process ends: a second run
+// on the same port stops at once instead of writing the same chip.
+RunEnd claim_port(RunState& run) {
+  const std::string& port = run.settings.port;
+  if (port.empty()) return GO_ON;
+  const std::string dir = plat::temp_dir() + port_directory_name(port);
+  const std::string lock = dir + plat::path_separator() + "lock";
+  if (!plat::make_directory(dir)) {
+    std::fprintf(stderr, "cannot create %s for port %s\n", dir.c_str(), port.c_str());
+    return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
+  }
+  switch (run.port_lock.try_lock(lock)) {
+    case plat::FileLock::LOCKED:
+      break;
+    case plat::FileLock::BUSY:
+      std::fprintf(stderr, "port %s is busy: another dlmtool run holds %s\n", port.c_str(), lock.c_str());
+      return end_quietly(PORT_BUSY_STATUS);
+    case plat::FileLock::FAILED:
+      std::fprintf(stderr, "cannot lock %s for port %s\n", lock.c_str(), port.c_str());
+      return END_RUN(DLM_ERR_CREAT_FILE_FAIL);
+  }
+  run.builder.temp_dir = dir + plat::path_separator();
+  run.device.port = port;
+  return GO_ON;
+}
+
 }  // namespace
+
+std::string port_directory_name(std::string_view port) {
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string name = "dlmtool-port-";
+  for (size_t i = 0; i < port.size(); ++i) {
+    const auto c = static_cast<unsigned char>(port[i]);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                       c == '_' || (c == '.' && i > 0);
+    if (plain) {
+      name.push_back(static_cast<char>(c));
+    } else {
+      name.push_back('%');
+      name.push_back(HEX[c >> 4]);
+      name.push_back(HEX[c & 15]);
+    }
+  }
+  return name;
+}
 
 RunState::RunState(JobSettings& s, uint32_t config_flash_size)
     : settings(s),
@@ -613,6 +664,7 @@ RunState::RunState(JobSettings& s, uint32_t config_flash_size)
 RunEnd run_job(RunState& run) {
   run.record.strict = run.settings.strict;
   run.record.step = "check the command line";
+  if (const RunEnd end = claim_port(run); end.ends()) return end;
   if (const RunEnd end = refuse_negative_format(run.settings); end.ends()) return end;
   if (const RunEnd end = check_inputs(run.settings); end.ends()) return end;
   if (const RunEnd end = bring_up_device(run); end.ends()) return end;

@@ -37,7 +37,7 @@ bool OutputFile::create(const std::string& path) {
     return false;
   }
   path_ = path;
-  temp_ = path + ".part";
+  temp_ = plat::part_name(path);
   file_ = std::fopen(temp_.c_str(), "w+b");
   size_ = 0;
   return file_ != nullptr;

@@ -31,6 +31,33 @@ bool rename_file(const std::string& from, const std::string& to);
 
 bool file_exists(const std::string& path);
 
+// The name a file is written under before it is renamed to `path`: beside it
+// and unique to this process (path + "." + process id + ".part"), so runs
+// side by side in one directory never write into each other's files.
+std::string part_name(const std::string& path);
+
+// Creates a directory (its parent must exist); true when it exists afterwards.
+bool make_directory(const std::string& path);
+
+// An exclusive lock on a file, held until the object goes away or the process
+// ends (the system drops it then, however the process ended). The file is
+// created when missing and left in place.
+class FileLock {
+ public:
+  enum Result { LOCKED, BUSY, FAILED };
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Takes the lock without waiting: LOCKED, BUSY when another holder has it,
+  // FAILED when the file cannot be opened or locked.
+  Result try_lock(const std::string& path);
+
+ private:
+  intptr_t handle_ = -1;  // a descriptor (POSIX) or a HANDLE (Windows); -1: none
+};
+
 // Flushes standard output and ends the process. POSIX statuses are 8 bits:
 // codes 0..255 are used as they are, every other code becomes 255. Windows
 // keeps the full 32-bit code.
