@@ -7,7 +7,8 @@
 //         1 and 3 the chip holds it, 2 the chip holds something else),
 //         bit 4 the chip answers a transfer size of 512, bits 5-6 a side
 //         file fault (1 the dump cannot be written, 2 the backup cannot be
-//         removed, 3 the backup cannot be written)
+//         removed, 3 the backup cannot be written), bit 7 an image of one
+//         repeated byte (the seed's low byte), whose chunks all look alike
 //   1-2   image length (mod 3 blocks + 1)
 //   3     first block of the image on the disk (mod 4)
 //   4     blocks that differ in the backup (bit i: block i)
@@ -104,10 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t seed = script.u16() | 1u;
   const uint32_t cmd_zone = script.u16() % (length + 1);
 
-  std::vector<uint8_t> image(length);
-  for (uint8_t& b : image) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(seed >> 16);
+  std::vector<uint8_t> image(length, static_cast<uint8_t>(seed >> 8));
+  if (!(flags & 0x80)) {
+    for (uint8_t& b : image) {
+      seed = seed * 1103515245u + 12345u;
+      b = static_cast<uint8_t>(seed >> 16);
+    }
   }
   const size_t blocks = (length + BLOCK - 1) / BLOCK;
 
