@@ -45,6 +45,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -163,6 +164,11 @@ class ScriptedTransport final : public dlm::ScsiTransport {
     const uint8_t c = cdb[0], sub = cdb[1];
     const uint32_t addr = be32(cdb + 2);
     const uint16_t len = static_cast<uint16_t>(cdb[6] << 8 | cdb[7]);
+    // DLM_FUZZ_TRACE=1 shows each request and its fault, to read a finding.
+    static const bool trace = std::getenv("DLM_FUZZ_TRACE") != nullptr;
+    if (trace)
+      std::fprintf(stderr, "[%zu] %02X %02X addr 0x%X len %u count %u fault %d moved %u\n", sends, c, sub, addr, len,
+                   count, static_cast<int>(fault), moved);
     for (int i = 8; i < 16; ++i)
       if (cdb[i] != 0 && !(i == 9 || i == 10)) fuzz_fail("reserved command byte not 0");
 
