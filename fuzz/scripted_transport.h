@@ -29,7 +29,11 @@
 //   - Replies that carry facts of the chip (disk reads, RAM reads, the CRC of
 //     check_disk_crc) are computed from the model. The fuzzer can only make
 //     them differ from the truth, never choose their content: a CRC that
-//     matches is always the true CRC of what the flash holds.
+//     matches is always the true CRC of what the flash holds. Once a write
+//     left the chip holding bytes other than those sent (a corrupt, short,
+//     partial or lazy write, or a write over a block that was not erased),
+//     facts are no longer corrupted, only delayed, cut or refused: two
+//     faults must not cancel each other out.
 //   - Replies that are the chip's own choice (transfer size, medium code,
 //     identifier) come from the chip's personality, set by the target.
 //   - Flash semantics: an erase sets its block to 0xFF; a disk write ANDs the
@@ -186,6 +190,9 @@ class ScriptedTransport final : public dlm::ScsiTransport {
         if (sub == 0x04) chip_.program(addr + i, sent[i]);
         else chip_.ram_put(addr + i, sent[i]);
       }
+      // The chip now holds something other than what the host sent.
+      for (uint32_t i = 0; i < count && !tainted_; ++i)
+        tainted_ = (sub == 0x04 ? chip_.flash_at(addr + i) : chip_.ram_at(addr + i)) != bytes[i];
       return fault == Fault::partial ? kError : 0;
     }
 
@@ -235,7 +242,14 @@ class ScriptedTransport final : public dlm::ScsiTransport {
     }
     // Writes every byte of the caller's buffer (short transfers: a prefix).
     if (fault == Fault::error) return kError;
-    if (fault == Fault::corrupt && count > 0) truth[script_.u16() % count] ^= nonzero();
+    if (fault == Fault::corrupt && count > 0) {
+      // Once the chip holds wrong bytes, its facts are no longer corrupted:
+      // a second fault could otherwise undo the first and make a wrong
+      // flash read back (or sum) like the host's data.
+      const uint32_t at = script_.u16() % count;
+      const bool fact = (c == 0xFD) || (c == 0xFC && sub == 0x13 && at >= 2);
+      if (!(tainted_ && fact)) truth[at] ^= nonzero();
+    }
     if (moved > 0) std::memcpy(bytes, truth.data(), moved);
     if (moved < count) {
       // Still touch the whole buffer, so a short caller buffer is caught.
@@ -283,6 +297,7 @@ class ScriptedTransport final : public dlm::ScsiTransport {
   ChipModel& chip_;
   size_t budget_;
   int open_ = 0;
+  bool tainted_ = false;
 };
 
 }  // namespace dlmfuzz

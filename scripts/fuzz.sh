@@ -10,8 +10,9 @@
 # that is kept between campaigns, outside the tree (by default
 # ~/.cache/dlm-fuzz/<target>, or DIR/<target>), and prints its figures: runs,
 # executions per second, the final coverage ("cov:" edges, "ft:" features)
-# and the time. With -merge, the inputs that add coverage to the checked-in
-# seeds are merged into fuzz/corpus/<target>/ (the seeds themselves stay).
+# and the time. With -merge, the smallest set of inputs that keeps the
+# coverage of the seeds and the kept corpus replaces the found inputs in
+# fuzz/corpus/<target>/ (the named seeds themselves stay).
 # -jobs J > 1 runs each target in libFuzzer's fork mode with J workers.
 #
 #   scripts/fuzz.sh -campaign (-runs N | -seconds S) [-corpus-dir DIR] [-merge]
@@ -93,12 +94,22 @@ campaign_target() {
   local kept
   kept=$(find "$corpus" -type f | wc -l)
   if [ "$merge" -eq 1 ]; then
-    local before after
-    before=$(find "$seeds" -type f | wc -l)
+    # The smallest set that keeps the coverage of the seeds and the kept
+    # corpus together replaces the found inputs (named by their SHA-1) in
+    # fuzz/corpus/<target>/; the named seeds stay as they are.
+    local mini=$scratch/$t/min
+    mkdir -p "$mini"
     TMPDIR=$scratch/$t/tmp "$bin" -merge=1 -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-      "$seeds" "$corpus" >"$log.merge" 2>&1 || { fail "$t: merge"; tail -5 "$log.merge"; return; }
-    after=$(find "$seeds" -type f | wc -l)
-    kept="$kept, merged $((after - before)) into fuzz/corpus/$t"
+      "$mini" "$seeds" "$corpus" >"$log.merge" 2>&1 || { fail "$t: merge"; tail -5 "$log.merge"; return; }
+    find "$seeds" -maxdepth 1 -type f -regextype posix-extended -regex '.*/[0-9a-f]{40}' -delete
+    local named f sum
+    named=$(find "$seeds" -maxdepth 1 -type f -exec sha1sum {} + | awk '{print $1}')
+    for f in "$mini"/*; do
+      [ -f "$f" ] || continue
+      sum=$(sha1sum "$f" | awk '{print $1}')
+      grep -qx "$sum" <<<"$named" || cp "$f" "$seeds/$sum"
+    done
+    kept="$kept, fuzz/corpus/$t now $(find "$seeds" -type f | wc -l) (minimal set $(find "$mini" -type f | wc -l))"
   fi
   pass "$(printf '%-24s %9s runs, %6s exec/s, cov: %s, ft: %s, %d s, corpus %s' "$t" "${execs:-?}" \
     "${rate:-?}" "${cov:-?}" "${ft:-?}" $((ms / 1000)) "$kept")"
