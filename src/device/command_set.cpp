@@ -168,8 +168,13 @@ int DeviceLink::check_disk_crc_value(uint32_t disk_address, uint32_t length, uin
   begin_command(CLASS_QUERY, SUB_CHECK_DISK_CRC);
   put_be32(cdb_, 2, disk_address);
   put_be16(cdb_, 6, static_cast<uint16_t>(length));
-  int result = send_reply_command(4);
+  // A reply cut short must not pass for the expected CRC (a zero-filled
+  // range sums to 0): its CRC bytes start as the complement of it.
+  std::memset(reply_, 0, sizeof reply_);
+  put_be16(reply_, 2, static_cast<uint16_t>(~crc));
+  int result = send_in(16, cdb_, 4, reply_);
   if (result != 0) return result;
+  if (reply_[0] != cdb_[0] || reply_[1] != cdb_[1]) return DLM_ERR_ARG;
   // The device answers its CRC most significant byte first.
   return get_be16(reply_, 2) == crc ? 0 : DLM_ERR_ARG;
 }

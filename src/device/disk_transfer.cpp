@@ -97,6 +97,10 @@ int DeviceLink::read_back_512(const uint8_t* data, uint32_t disk_address, uint32
   uint32_t request = length;
   int failures = 0;
   while (done < length) {
+    // A read can complete without delivering all its bytes (the transport
+    // does not report short transfers): the bytes it leaves alone must not
+    // pass for the data, so they start out as its complement.
+    for (uint32_t i = done; i < done + request; ++i) back[i] = static_cast<uint8_t>(~data[i]);
     int result = read_disk_fallback(back + done, disk_address + done, request);
     if (result == 0) {
       done += request;

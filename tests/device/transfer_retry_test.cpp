@@ -3,6 +3,9 @@
 // sequences and progress output against a scripted transport.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -394,6 +397,86 @@ TEST_F(ReadBack512Test, ADifferenceFails) {
   };
   std::vector<uint8_t> data = pattern(512);
   EXPECT_EQ(link.write_block(data.data(), 0x70000, 512, false), 1);
+}
+
+// A chip that stores nothing and completes every disk read without
+// delivering a byte, as a device that ends a transfer early may: what a
+// read-back compares is then only what its buffer held before the read.
+class ShortReadTransport final : public dlm::ScsiTransport {
+ public:
+  size_t reads = 0;
+  size_t zero_bytes = 0;  // bytes of read buffers that held 0 before the read
+
+  void list_drives(std::vector<dlm::DriveInfo>& drives) override {
+    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+  }
+  int open(int) override { return 0; }
+  void close() override {}
+  int send(const uint8_t* cdb, uint8_t, DataDirection direction, void* data, uint32_t count, uint32_t) override {
+    if (direction != DataDirection::in) return 0;
+    auto* p = static_cast<uint8_t*>(data);
+    if (cdb[0] == 0xFD && cdb[1] == 0x05) {
+      ++reads;
+      zero_bytes += static_cast<size_t>(std::count(p, p + count, 0));
+      return 0;
+    }
+    std::memset(p, 0, count);
+    p[0] = cdb[0];
+    p[1] = cdb[1];
+    return 0;
+  }
+};
+
+// Found by fuzz_flash_writer: the read-back buffer could still hold the
+// chunk (left on the stack by the padded write) and a read that delivered
+// nothing then passed for a good flash.
+TEST(ReadBack512ShortReadTest, BytesAReadDoesNotDeliverNeverPassForTheData) {
+  dlm::g_transfer_mode = dlm::TRANSFER_MODE_512;
+  auto owned = std::make_unique<ShortReadTransport>();
+  ShortReadTransport& transport = *owned;
+  dlm::DeviceLink link(std::move(owned));
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(link.find_device("zk40"), 1);
+  const std::vector<uint8_t> data(500, 0x00);
+  const int result = link.write_block(data.data(), 0x70000, 500, false);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, 1);
+  EXPECT_GT(transport.reads, 0u);
+  EXPECT_EQ(transport.zero_bytes, 0u);
+}
+
+// A chip that takes every write and answers check_disk_crc with its echo
+// only, the CRC bytes never arriving.
+class ShortCrcTransport final : public dlm::ScsiTransport {
+ public:
+  void list_drives(std::vector<dlm::DriveInfo>& drives) override {
+    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+  }
+  int open(int) override { return 0; }
+  void close() override {}
+  int send(const uint8_t* cdb, uint8_t, DataDirection direction, void* data, uint32_t count, uint32_t) override {
+    if (direction != DataDirection::in) return 0;
+    auto* p = static_cast<uint8_t*>(data);
+    if (!(cdb[0] == 0xFC && cdb[1] == 0x13)) std::memset(p, 0, count);
+    p[0] = cdb[0];
+    p[1] = cdb[1];
+    return 0;
+  }
+};
+
+// Found by fuzz_flash_writer: a chunk of zeros sums to 0, which is what the
+// cleared reply held when the chip's CRC bytes never arrived.
+TEST(CheckCrcShortReplyTest, ACrcThatNeverArrivesDoesNotPassForAZeroChunk) {
+  dlm::g_transfer_mode = dlm::TRANSFER_MODE_32K;
+  dlm::DeviceLink link(std::make_unique<ShortCrcTransport>());
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(link.find_device("zk40"), 1);
+  const std::vector<uint8_t> zeros(2048, 0x00);
+  const int result = link.write_block(zeros.data(), 0x70000, 2048, false);
+  const int checked = link.check_disk_crc(zeros.data(), 0x70000, 2048);
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(checked, 1);
 }
 
 // --- write_file_to_ram -----------------------------------------------------------------
