@@ -98,6 +98,13 @@ bool ChipModel::in_medium(uint64_t addr, uint64_t len, ChipOutcome& r) const {
   return true;
 }
 
+void ChipModel::power_cycle() {
+  loader_running_ = false;
+  record_ok_ = false;
+  ram_.clear();
+  written_crc_.valid = false;
+}
+
 void ChipModel::fill_flash(uint64_t begin, uint64_t size, uint8_t value) {
   std::memset(flash_.data() + begin, value, size);
   written_crc_.valid = false;
@@ -193,10 +200,7 @@ ChipOutcome ChipModel::execute(CommandKind kind, const uint8_t* cdb, DataDir dir
     }
     case CommandKind::reset_chip: {
       r.arg = addr;
-      loader_running_ = false;
-      record_ok_ = false;
-      ram_.clear();
-      written_crc_.valid = false;
+      power_cycle();
       const uint8_t status = 0;
       put_reply(in, cdb, &status, 1);
       break;

@@ -68,6 +68,10 @@ class ChipModel {
   ChipOutcome execute(CommandKind kind, const uint8_t* cdb, DataDir dir, std::span<const uint8_t> out,
                       std::span<uint8_t> in);
 
+  // Back in boot code mode with RAM cleared, as after reset_chip or when the
+  // chip is plugged in again; the flash keeps its contents.
+  void power_cycle();
+
   // Sets a flash range to one value (the engine's "erase leaves bits" fault).
   void fill_flash(uint64_t begin, uint64_t size, uint8_t value);
 

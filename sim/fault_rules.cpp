@@ -1,6 +1,7 @@
 #include "fault_rules.h"
 
 #include <cerrno>
+#include <string>
 
 namespace dlmsim {
 namespace {
@@ -79,6 +80,17 @@ const char* fault_effect_name(FaultEffect effect) {
 int parse_fault_rule(std::string_view text, FaultRule& rule, std::string& error) {
   rule = FaultRule{};
   const std::string shown(text);
+  // "K=" first names the one chip the rule is for; no kind starts with a digit.
+  if (!text.empty() && text[0] >= '0' && text[0] <= '9') {
+    const size_t eq = text.find('=');
+    uint64_t chip = 0;
+    if (eq == std::string_view::npos || !read_count(text.substr(0, eq), chip) || chip == 0 || chip > MAX_CHIPS) {
+      error = "fault rule '" + shown + "': a chip prefix is K= with K from 1 to " + std::to_string(MAX_CHIPS);
+      return 1;
+    }
+    rule.chip = static_cast<unsigned>(chip);
+    text.remove_prefix(eq + 1);
+  }
   const size_t colon = text.find(':');
   if (colon == std::string_view::npos) {
     error = "fault rule '" + shown + "' has no ':EFFECT'";

@@ -1,5 +1,5 @@
-// Injected faults: "KIND@WHICH:EFFECT" rules that make chosen commands fail
-// the way a real link or chip does.
+// Injected faults: "[K=]KIND@WHICH:EFFECT" rules that make chosen commands
+// fail the way a real link or chip does, on every chip or on chip K alone.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,11 @@ struct OccurrenceRange {
   uint64_t last = UINT64_MAX;
 };
 
+// The most chips one dlmsim serves, and so the largest K of a "K=" rule.
+constexpr unsigned MAX_CHIPS = 32;
+
 struct FaultRule {
+  unsigned chip = 0;  // the chip the rule is for, counted from 1; 0: every chip
   bool any_kind = false;
   CommandKind kind = CommandKind::unknown;
   std::vector<OccurrenceRange> which;
@@ -41,7 +45,10 @@ struct FaultRule {
 int parse_fault_rule(std::string_view text, FaultRule& rule, std::string& error);
 
 // Whether the rule hits a command of this kind that is the kind_count-th of
-// its kind and the any_count-th of all chip commands.
+// its kind and the any_count-th of all commands to its chip (the caller
+// checks that the rule is for that chip: fault_rule_for).
 bool fault_rule_hits(const FaultRule& rule, CommandKind kind, uint64_t kind_count, uint64_t any_count);
+// Whether the rule applies to chip number `chip` (from 1).
+inline bool fault_rule_for(const FaultRule& rule, unsigned chip) { return rule.chip == 0 || rule.chip == chip; }
 
 }  // namespace dlmsim

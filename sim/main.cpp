@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,7 +39,21 @@ int run_request(const dlmsim::SimOptions& options) {
     std::fprintf(stderr, "dlmsim: cannot reach %s: %s\n", options.socket_path.c_str(), std::strerror(status));
     return 1;
   }
-  status = options.action == dlmsim::SimAction::dump ? client.dump(options.dump_request_file) : client.shutdown();
+  const auto chip = static_cast<uint8_t>(options.request_chip);
+  switch (options.action) {
+    case dlmsim::SimAction::dump:
+      // Without --chip the request is the plain DUMP every dlmsim knows.
+      status = options.request_chip_given ? client.dump_chip(chip, options.dump_request_file)
+                                          : client.dump(options.dump_request_file);
+      break;
+    case dlmsim::SimAction::unplug: status = client.unplug(chip); break;
+    case dlmsim::SimAction::plug: status = client.plug(chip); break;
+    default: status = client.shutdown(); break;
+  }
+  if (status == ENOENT && options.action != dlmsim::SimAction::dump) {
+    std::fprintf(stderr, "dlmsim: no chip %u on %s\n", options.request_chip, options.socket_path.c_str());
+    return 1;
+  }
   if (status != 0) {
     std::fprintf(stderr, "dlmsim: request failed: %s\n", std::strerror(status));
     return 1;

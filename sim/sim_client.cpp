@@ -141,6 +141,27 @@ int SimClient::dump(const std::string& path) {
   return transact(req, sizeof req, {reinterpret_cast<const uint8_t*>(path.data()), path.size()}, p);
 }
 
+int SimClient::dump_chip(uint8_t chip, const std::string& path) {
+  uint8_t req[DUMP_CHIP_HEAD_SIZE];
+  encode_dump_chip_head(req, chip, path.size());
+  std::vector<uint8_t> p;
+  return transact(req, sizeof req, {reinterpret_cast<const uint8_t*>(path.data()), path.size()}, p);
+}
+
+int SimClient::unplug(uint8_t chip) {
+  uint8_t req[CHIP_REQUEST_SIZE];
+  encode_chip_request(req, REQ_UNPLUG, chip);
+  std::vector<uint8_t> p;
+  return transact(req, sizeof req, {}, p);
+}
+
+int SimClient::plug(uint8_t chip) {
+  uint8_t req[CHIP_REQUEST_SIZE];
+  encode_chip_request(req, REQ_PLUG, chip);
+  std::vector<uint8_t> p;
+  return transact(req, sizeof req, {}, p);
+}
+
 int SimClient::shutdown() {
   uint8_t req[wire::SIMPLE_REQUEST_SIZE];
   wire::encode_simple_request(req, wire::REQ_SHUTDOWN);

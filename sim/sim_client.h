@@ -1,5 +1,5 @@
-// A small blocking client of the socket protocol: dlmsim's own dump and
-// shutdown subcommands and the simulator's tests use it.
+// A small blocking client of the socket protocol: dlmsim's own dump,
+// unplug, plug and shutdown subcommands and the simulator's tests use it.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +29,10 @@ class SimClient {
   int command(DataDir dir, const uint8_t* cdb, std::span<const uint8_t> out, std::span<uint8_t> in,
               uint32_t timeout_ms = 10000);
   int dump(const std::string& path);
+  // Chip K's flash (DUMP_CHIP), and taking chip K off the bus or back.
+  int dump_chip(uint8_t chip, const std::string& path);
+  int unplug(uint8_t chip);
+  int plug(uint8_t chip);
   int shutdown();
   int info(std::string& json);
   void disconnect();

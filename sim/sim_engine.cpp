@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "common/bytes.h"
@@ -27,24 +28,39 @@ uint32_t nominal_len(CommandKind kind, const uint8_t* cdb, DataDir dir, size_t o
 
 }  // namespace
 
-SimEngine::SimEngine(EngineSettings settings) : settings_(std::move(settings)) {}
+std::string port_name(unsigned chip) { return "sim-" + std::to_string(chip); }
+
+std::string decoy_port_name(unsigned decoy) { return "sim-decoy-" + std::to_string(decoy); }
+
+SimEngine::SimEngine(EngineSettings settings) : settings_(std::move(settings)) {
+  for (size_t i = 0; i < settings_.drives.size(); ++i) {
+    if (!settings_.drives[i].chip) continue;
+    chips_.emplace_back().drive = static_cast<uint8_t>(i + 1);
+  }
+  chip_count_ = static_cast<unsigned>(chips_.size());
+  // Without a listed chip one model still stands behind DUMP, INFO and --dump.
+  if (chips_.empty()) chips_.emplace_back();
+}
 
 int SimEngine::start(std::string& error) {
   const size_t size = static_cast<size_t>(flash_size_of(settings_.chip.flash_id));
-  FlashStore flash;
-  if (settings_.state_dir.empty()) {
-    if (int e = flash.open_memory(size); e != 0) {
-      error = std::string("cannot allocate the flash: ") + std::strerror(e);
-      return 1;
+  for (size_t k = 0; k < chips_.size(); ++k) {
+    FlashStore flash;
+    if (settings_.state_dir.empty()) {
+      if (int e = flash.open_memory(size); e != 0) {
+        error = std::string("cannot allocate the flash: ") + std::strerror(e);
+        return 1;
+      }
+    } else {
+      const std::string path = settings_.state_dir + (chip_count_ > 1 ? "/chip-" + std::to_string(k + 1) + ".bin"
+                                                                      : std::string("/flash.bin"));
+      if (int e = flash.open_file(path, size); e != 0) {
+        error = "cannot open state file " + path + ": " + std::strerror(e);
+        return 1;
+      }
     }
-  } else {
-    const std::string path = settings_.state_dir + "/flash.bin";
-    if (int e = flash.open_file(path, size); e != 0) {
-      error = "cannot open state file " + path + ": " + std::strerror(e);
-      return 1;
-    }
+    chips_[k].model = std::make_unique<ChipModel>(settings_.chip, std::move(flash));
   }
-  chip_ = std::make_unique<ChipModel>(settings_.chip, std::move(flash));
   if (!settings_.trace_file.empty()) {
     if (int e = trace_.open(settings_.trace_file); e != 0) {
       error = "cannot create trace " + settings_.trace_file + ": " + std::strerror(e);
@@ -54,19 +70,26 @@ int SimEngine::start(std::string& error) {
   return 0;
 }
 
+unsigned SimEngine::chip_at(uint8_t drive) const {
+  for (size_t k = 0; k < chip_count_; ++k)
+    if (chips_[k].drive == drive) return static_cast<unsigned>(k + 1);
+  return 0;
+}
+
 std::vector<ListedDrive> SimEngine::list() {
   std::lock_guard lock(mutex_);
   std::vector<ListedDrive> drives;
-  // Ports are named by kind and counted in the order given, so a chip keeps
-  // its port whatever decoys stand before it: "sim-1" for the chip,
-  // "sim-decoy-1", "sim-decoy-2" ... for the decoys.
-  unsigned chips = 0;
   unsigned decoys = 0;
   for (size_t i = 0; i < settings_.drives.size(); ++i) {
     const DriveSpec& spec = settings_.drives[i];
-    std::string port = spec.chip ? "sim-" + std::to_string(++chips) : "sim-decoy-" + std::to_string(++decoys);
-    if (spec.chip && power_cut_) continue;  // a chip without power leaves the bus
-    drives.push_back({static_cast<uint8_t>(i + 1), spec, std::move(port)});
+    const uint8_t number = static_cast<uint8_t>(i + 1);
+    if (!spec.chip) {
+      drives.push_back({number, spec, decoy_port_name(++decoys)});
+      continue;
+    }
+    const unsigned k = chip_at(number);
+    if (!chips_[k - 1].on_bus()) continue;  // a chip without power or unplugged leaves the bus
+    drives.push_back({number, spec, port_name(k)});
   }
   return drives;
 }
@@ -74,20 +97,37 @@ std::vector<ListedDrive> SimEngine::list() {
 int SimEngine::open_drive(uint8_t number) {
   std::lock_guard lock(mutex_);
   if (number == 0 || number > settings_.drives.size()) return ENOENT;
-  if (settings_.drives[number - 1].chip && power_cut_) return ENODEV;
+  const unsigned k = chip_at(number);
+  if (k != 0 && !chips_[k - 1].on_bus()) return ENODEV;
   return 0;
 }
 
-uint8_t SimEngine::chip_drive() const {
-  for (size_t i = 0; i < settings_.drives.size(); ++i)
-    if (settings_.drives[i].chip) return static_cast<uint8_t>(i + 1);
+uint8_t SimEngine::chip_drive(unsigned chip) const {
+  return chip >= 1 && chip <= chip_count_ ? chips_[chip - 1].drive : 0;
+}
+
+int SimEngine::unplug(unsigned chip) {
+  std::lock_guard lock(mutex_);
+  if (chip == 0 || chip > chip_count_) return ENOENT;
+  chips_[chip - 1].unplugged = true;
   return 0;
 }
 
-FaultEffect SimEngine::pick_fault(CommandKind kind, uint32_t& value) {
-  const uint64_t kind_count = kind_counts_[static_cast<int>(kind)];
+int SimEngine::plug(unsigned chip) {
+  std::lock_guard lock(mutex_);
+  if (chip == 0 || chip > chip_count_) return ENOENT;
+  Chip& c = chips_[chip - 1];
+  if (c.on_bus()) return 0;
+  c.unplugged = false;
+  c.power_cut = false;
+  c.model->power_cycle();
+  return 0;
+}
+
+FaultEffect SimEngine::pick_fault(const Chip& chip, unsigned number, CommandKind kind, uint32_t& value) {
+  const uint64_t kind_count = chip.kind_counts[static_cast<int>(kind)];
   for (const FaultRule& rule : settings_.faults) {
-    if (fault_rule_hits(rule, kind, kind_count, chip_commands_)) {
+    if (fault_rule_for(rule, number) && fault_rule_hits(rule, kind, kind_count, chip.commands)) {
       value = rule.value;
       return rule.effect;
     }
@@ -121,7 +161,9 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
   t.drive = drive;
   t.kind = command_kind_name(kind);
   t.addr = dlm::get_be32(cdb, 2);
-  if (!settings_.drives[drive - 1].chip) {
+  t.show_chip = chip_count_ > 1;
+  const unsigned number = chip_at(drive);
+  if (number == 0) {
     // A command block on the wrong disk: on hardware it could destroy the
     // user's data, so it is refused, traced and remembered for the exit status.
     ++decoy_hits_;
@@ -134,19 +176,25 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
     return EIO;
   }
 
+  Chip& chip = chips_[number - 1];
+  t.chip = number;
   ++chip_commands_;
-  ++kind_counts_[static_cast<int>(kind)];
+  ++chip.commands;
+  ++chip.kind_counts[static_cast<int>(kind)];
   uint32_t value = 0;
-  const FaultEffect fault = power_cut_ ? FaultEffect::none : pick_fault(kind, value);
+  const FaultEffect fault = chip.on_bus() ? pick_fault(chip, number, kind, value) : FaultEffect::none;
 
   ChipOutcome r;
   bool acted = true;  // whether the fault, if any, changed what happened
   bool executed = false;
-  if (power_cut_) {
+  if (chip.unplugged) {
+    r.status = ENODEV;
+    r.why = "unplugged";
+  } else if (chip.power_cut) {
     r.status = ENODEV;
     r.why = "power_cut";
   } else if (fault == FaultEffect::cut) {
-    power_cut_ = true;
+    chip.power_cut = true;
     r.status = ENODEV;
   } else if (fault == FaultEffect::error) {
     r.status = static_cast<int>(value);
@@ -155,7 +203,7 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
   } else if (fault == FaultEffect::crc && dir == DataDir::out) {
     r.status = EIO;
   } else {
-    r = chip_->execute(kind, cdb, dir, out, in);
+    r = chip.model->execute(kind, cdb, dir, out, in);
     executed = true;
     acted = r.status == 0 && fault != FaultEffect::maxread;
     if (acted) {
@@ -165,7 +213,7 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
         in[3] ^= 0xFF;
       }
       if (fault == FaultEffect::stuck && r.erase_size != 0)
-        chip_->fill_flash(r.erase_begin, r.erase_size, 0x7F);
+        chip.model->fill_flash(r.erase_begin, r.erase_size, 0x7F);
     }
   }
   acted = acted && fault != FaultEffect::none;
@@ -174,8 +222,10 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
   cost = settings_.link.cost_ns(moved);
   clock_ns_ += cost;
   bytes_ += moved;
+  chip.clock_ns += cost;
+  chip.bytes += moved;
 
-  t.len = executed ? r.len : nominal_len(kind, cdb, dir, out.size(), in.size(), chip_->flash().size());
+  t.len = executed ? r.len : nominal_len(kind, cdb, dir, out.size(), in.size(), chip.model->flash().size());
   t.arg = executed ? r.arg : 0;
   if (kind == CommandKind::unknown) t.arg = static_cast<uint32_t>((cdb[0] << 8) | cdb[1]);
   t.status = r.status;
@@ -187,22 +237,42 @@ int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cd
   return r.status;
 }
 
-int SimEngine::dump(const std::string& path) {
+int SimEngine::dump(const std::string& path, unsigned chip) {
   std::lock_guard lock(mutex_);
+  if (chip == 0 || chip > chips_.size()) return ENOENT;
   trace_.flush();
-  return chip_->flash().write_copy(path);
+  return chips_[chip - 1].model->flash().write_copy(path);
 }
 
 std::string SimEngine::info_json() {
   std::lock_guard lock(mutex_);
   trace_.flush();
+  // The first fields tell of chip 1 and of the whole bus, as with a single
+  // chip; several chips add one object each at the end.
+  const Chip& first = chips_[0];
   char text[512];
   std::snprintf(text, sizeof text,
                 "{\"mode\":\"%s\",\"medium\":%u,\"flash_size\":%zu,\"commands\":%" PRIu64 ",\"decoy_hits\":%" PRIu64
-                ",\"power_cut\":%s,\"time_us\":%" PRIu64 "}",
-                chip_->loader_running() ? "loader" : "boot", chip_->medium_code_now(), chip_->flash().size(),
-                chip_commands_, decoy_hits_, power_cut_ ? "true" : "false", clock_ns_ / 1000);
-  return text;
+                ",\"power_cut\":%s,\"time_us\":%" PRIu64,
+                first.model->loader_running() ? "loader" : "boot", first.model->medium_code_now(),
+                first.model->flash().size(), chip_commands_, decoy_hits_, first.power_cut ? "true" : "false",
+                clock_ns_ / 1000);
+  std::string json = text;
+  if (chip_count_ > 1) {
+    json += ",\"chips\":[";
+    for (unsigned k = 1; k <= chip_count_; ++k) {
+      const Chip& c = chips_[k - 1];
+      std::snprintf(text, sizeof text,
+                    "%s{\"chip\":%u,\"drive\":%u,\"port\":\"%s\",\"plugged\":%s,\"mode\":\"%s\",\"medium\":%u,"
+                    "\"commands\":%" PRIu64 ",\"bytes\":%" PRIu64 ",\"power_cut\":%s,\"time_us\":%" PRIu64 "}",
+                    k == 1 ? "" : ",", k, c.drive, port_name(k).c_str(), c.unplugged ? "false" : "true",
+                    c.model->loader_running() ? "loader" : "boot", c.model->medium_code_now(), c.commands, c.bytes,
+                    c.power_cut ? "true" : "false", c.clock_ns / 1000);
+      json += text;
+    }
+    json += "]";
+  }
+  return json + "}";
 }
 
 void SimEngine::flush_trace() {
@@ -215,24 +285,41 @@ uint64_t SimEngine::decoy_hits() {
   return decoy_hits_;
 }
 
+namespace {
+
+// One summary line on standard error, written at once.
+void print_summary(const std::string& who, uint64_t commands, uint64_t bytes, uint64_t ns) {
+  std::fprintf(stderr, "dlmsim: %s%" PRIu64 " commands, %" PRIu64 " data bytes, modelled time %" PRIu64 ".%06" PRIu64
+               " s\n",
+               who.c_str(), commands, bytes, ns / 1000000000, (ns / 1000) % 1000000);
+}
+
+}  // namespace
+
 int SimEngine::finish() {
   std::lock_guard lock(mutex_);
   int status = 0;
   if (!settings_.dump_file.empty()) {
-    if (int e = chip_->flash().write_copy(settings_.dump_file); e != 0) {
+    if (int e = chips_[0].model->flash().write_copy(settings_.dump_file); e != 0) {
       std::fprintf(stderr, "dlmsim: cannot write dump %s: %s\n", settings_.dump_file.c_str(), std::strerror(e));
       status = 1;
     }
   }
-  if (int e = chip_->flash_store().sync(); e != 0) {
-    std::fprintf(stderr, "dlmsim: cannot save the state file: %s\n", std::strerror(e));
-    status = 1;
+  for (Chip& c : chips_) {
+    if (int e = c.model->flash_store().sync(); e != 0) {
+      std::fprintf(stderr, "dlmsim: cannot save the state file: %s\n", std::strerror(e));
+      status = 1;
+    }
   }
   trace_.exit_line(chip_commands_, decoy_hits_, bytes_, clock_ns_ / 1000);
   trace_.flush();
-  std::fprintf(stderr, "dlmsim: %" PRIu64 " commands, %" PRIu64 " data bytes, modelled time %" PRIu64 ".%06" PRIu64
-               " s\n",
-               chip_commands_, bytes_, clock_ns_ / 1000000000, (clock_ns_ / 1000) % 1000000);
+  print_summary("", chip_commands_, bytes_, clock_ns_);
+  if (chip_count_ > 1) {
+    for (unsigned k = 1; k <= chip_count_; ++k) {
+      const Chip& c = chips_[k - 1];
+      print_summary("chip " + std::to_string(k) + " (" + port_name(k) + "): ", c.commands, c.bytes, c.clock_ns);
+    }
+  }
   if (decoy_hits_ != 0) {
     std::fprintf(stderr, "dlmsim: %" PRIu64 " command block(s) reached decoy drives\n", decoy_hits_);
     status = EXIT_DECOY_HIT;

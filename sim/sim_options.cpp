@@ -4,13 +4,17 @@
 
 #include <cctype>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 namespace dlmsim {
 
 const char* const SIM_USAGE =
     "usage: dlmsim --socket PATH [options]     serve the simulated chip until SIGTERM\n"
-    "       dlmsim dump --socket PATH FILE     ask a running dlmsim to write its flash to FILE\n"
+    "       dlmsim dump --socket PATH [--chip K] FILE\n"
+    "                                          ask a running dlmsim to write chip K's flash to FILE\n"
+    "       dlmsim unplug --socket PATH --chip K\n"
+    "       dlmsim plug --socket PATH --chip K  take chip K off the bus, or put it back\n"
     "       dlmsim shutdown --socket PATH      ask a running dlmsim to end\n"
     "Run with --help for the options.\n";
 
@@ -55,7 +59,7 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
   std::vector<DriveSpec> decoys;
   DriveSpec chip{BUS_USB, "ZK40", "UBOOT1.00", true};
   bool no_chip = false;
-  std::string medium, flash_id, transfer_size, link_model;
+  std::string medium, flash_id, transfer_size, link_model, chips_text, chip_text;
   std::string value_error;  // the first value a callback refused
   auto refuse = [&value_error](std::string reason) {
     if (value_error.empty()) value_error = std::move(reason);
@@ -91,6 +95,7 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
          "a SATA disk that must never get a command (repeatable)")
       ->type_name("NAME")
       ->trigger_on_parse();
+  app.add_option("--chips", chips_text, "serve N chips, ports sim-1 .. sim-N (1 to 32; default 1)")->type_name("N");
   app.add_flag("--no-chip", no_chip, "list no chip");
   app.add_flag("--loader-mode", options.engine.chip.loader_mode, "start with the loader running");
   app.add_option("--medium", medium, "medium behind the loader: nor, nand or sd (default nor)")->type_name("KIND");
@@ -98,7 +103,8 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
       ->type_name("N");
   app.add_option("--transfer-size", transfer_size, "answer of query_transfer_size (default 32768)")
       ->type_name("N");
-  app.add_option("--state", options.engine.state_dir, "keep the flash in DIR/flash.bin across runs")
+  app.add_option("--state", options.engine.state_dir,
+                 "keep the flash in DIR/flash.bin across runs (several chips: DIR/chip-K.bin)")
       ->type_name("DIR");
   app.add_option_function<std::string>(
          "--fault",
@@ -108,11 +114,12 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
            if (parse_fault_rule(value, rule, reason) != 0) refuse(reason);
            else options.engine.faults.push_back(rule);
          },
-         "inject a fault (repeatable; see sim/PROTOCOL.md)")
-      ->type_name("KIND@WHICH:EFFECT")
+         "inject a fault (repeatable; K= first: chip K only; see sim/PROTOCOL.md)")
+      ->type_name("[K=]KIND@WHICH:EFFECT")
       ->trigger_on_parse();
   app.add_option("--trace", options.engine.trace_file, "JSON-lines trace of every command")->type_name("FILE");
-  app.add_option("--dump", options.engine.dump_file, "write the flash to FILE at exit")->type_name("FILE");
+  app.add_option("--dump", options.engine.dump_file, "write the flash to FILE at exit (one chip only)")
+      ->type_name("FILE");
   app.add_option("--link-model", link_model, "modelled clock of the link, e.g. 1ms,30MB/s")->type_name("LAT,BW");
   app.add_flag("--realtime", options.engine.realtime,
                "each reply waits in wall time for the cost the link model gives its command");
@@ -120,9 +127,16 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
                  "serve the chip as a USB disk through the functionfs mounted at DIR (Linux; instead of --socket)")
       ->type_name("DIR");
 
-  CLI::App* dump = app.add_subcommand("dump", "ask a running dlmsim to write its flash to FILE");
+  CLI::App* dump = app.add_subcommand("dump", "ask a running dlmsim to write a chip's flash to FILE");
   dump->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
+  CLI::Option* dump_chip = dump->add_option("--chip", chip_text, "the chip (default 1)")->type_name("K");
   dump->add_option("FILE", options.dump_request_file, "where the flash is written")->required();
+  CLI::App* unplug = app.add_subcommand("unplug", "take chip K of a running dlmsim off the bus");
+  unplug->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
+  unplug->add_option("--chip", chip_text, "the chip (default 1)")->type_name("K");
+  CLI::App* plug = app.add_subcommand("plug", "put chip K back: boot code mode, flash kept");
+  plug->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
+  plug->add_option("--chip", chip_text, "the chip (default 1)")->type_name("K");
   CLI::App* shutdown = app.add_subcommand("shutdown", "ask a running dlmsim to end");
   shutdown->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
 
@@ -142,6 +156,9 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
     return 1;
   }
   if (dump->parsed()) options.action = SimAction::dump;
+  if (unplug->parsed()) options.action = SimAction::unplug;
+  if (plug->parsed()) options.action = SimAction::plug;
+  options.request_chip_given = dump_chip->count() != 0;
   if (shutdown->parsed()) options.action = SimAction::shutdown;
   if (!value_error.empty()) {
     error = value_error;
@@ -168,6 +185,41 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
     error = "--transfer-size wants a number";
     return 1;
   }
+  if (!chip_text.empty()) {
+    uint32_t k = 0;
+    if (!read_number(chip_text, k) || k == 0 || k > MAX_CHIPS) {
+      error = "--chip wants a number from 1 to " + std::to_string(MAX_CHIPS);
+      return 1;
+    }
+    options.request_chip = k;
+  }
+  unsigned chips = no_chip ? 0 : 1;
+  if (!chips_text.empty()) {
+    uint32_t n = 0;
+    if (!read_number(chips_text, n) || n == 0 || n > MAX_CHIPS) {
+      error = "--chips wants a number from 1 to " + std::to_string(MAX_CHIPS);
+      return 1;
+    }
+    if (no_chip) {
+      error = "--chips and --no-chip exclude each other";
+      return 1;
+    }
+    chips = n;
+  }
+  for (const FaultRule& rule : options.engine.faults) {
+    if (rule.chip > chips) {
+      error = "a fault rule names chip " + std::to_string(rule.chip) + " of " + std::to_string(chips);
+      return 1;
+    }
+  }
+  if (chips > 1 && !options.engine.dump_file.empty()) {
+    error = "--dump writes one chip; with --chips use --state DIR or dlmsim dump --chip K";
+    return 1;
+  }
+  if (chips > 1 && !options.ffs_dir.empty()) {
+    error = "--ffs serves one chip, not --chips";
+    return 1;
+  }
   if (!link_model.empty() && parse_link_model(link_model, options.engine.link, error) != 0) return 1;
   if (options.socket_path.empty() && (options.ffs_dir.empty() || options.action != SimAction::serve)) {
     error = "--socket PATH is required";
@@ -179,12 +231,14 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
       return 1;
     }
   }
-  options.engine.drives = std::move(decoys);
-  if (!no_chip) options.engine.drives.push_back(chip);
-  if (options.engine.drives.size() > 9) {
-    error = "at most 9 drives (decoys and the chip)";
+  // The chips come after the decoys; the decoys and the first chip fit the
+  // nine drive numbers a tool searches.
+  if (decoys.size() + (chips != 0 ? 1 : 0) > 9) {
+    error = chips > 1 ? "at most 8 decoys besides the chips" : "at most 9 drives (decoys and the chip)";
     return 1;
   }
+  options.engine.drives = std::move(decoys);
+  for (unsigned k = 0; k < chips; ++k) options.engine.drives.push_back(chip);
   return 0;
 }
 

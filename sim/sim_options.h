@@ -8,12 +8,14 @@
 
 namespace dlmsim {
 
-enum class SimAction { serve, dump, shutdown, help, version };
+enum class SimAction { serve, dump, unplug, plug, shutdown, help, version };
 
 struct SimOptions {
   SimAction action = SimAction::serve;
   std::string socket_path;
   std::string dump_request_file;  // dlmsim dump --socket PATH FILE
+  unsigned request_chip = 1;      // --chip K of dump, unplug and plug
+  bool request_chip_given = false;  // dump: --chip given, so the request names the chip
   std::string ffs_dir;            // serve on USB through the functionfs mounted here
   std::string help_text;          // for help: the help of the command or subcommand asked about
   EngineSettings engine;

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "transport/sim_wire.h"
@@ -161,6 +162,26 @@ void SocketServer::handle(Connection& c) {
       case wire::REQ_DUMP:
         status = engine_.dump(wire::decode_dump_path(body.data(), len));
         break;
+      case REQ_UNPLUG:
+      case REQ_PLUG: {
+        uint8_t chip = 0;
+        if (!decode_chip_request(body.data(), len, chip)) {
+          broken = true;
+          break;
+        }
+        status = body[0] == REQ_UNPLUG ? engine_.unplug(chip) : engine_.plug(chip);
+        break;
+      }
+      case REQ_DUMP_CHIP: {
+        uint8_t chip = 0;
+        std::string path;
+        if (!decode_dump_chip(body.data(), len, chip, path)) {
+          broken = true;
+          break;
+        }
+        status = engine_.dump(path, chip);
+        break;
+      }
       case wire::REQ_SHUTDOWN:
         stop = true;
         break;

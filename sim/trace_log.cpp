@@ -23,9 +23,11 @@ void TraceLog::command(const TraceRecord& r) {
   std::fprintf(file_,
                "{\"seq\":%" PRIu64 ",\"drive\":%u,\"kind\":\"%s\",\"addr\":%" PRIu32 ",\"len\":%" PRIu32
                ",\"arg\":%" PRIu32 ",\"result\":\"%s\",\"status\":%d,\"fault\":\"%s\",\"why\":\"%s\""
-               ",\"cost_us\":%" PRIu64 ",\"time_us\":%" PRIu64 "}\n",
+               ",\"cost_us\":%" PRIu64 ",\"time_us\":%" PRIu64,
                r.seq, r.drive, r.kind, r.addr, r.len, r.arg, r.status == 0 ? "ok" : "fail", r.status, r.fault,
                r.why, r.cost_us, r.time_us);
+  if (r.show_chip) std::fprintf(file_, ",\"chip\":%u", r.chip);
+  std::fputs("}\n", file_);
 }
 
 void TraceLog::exit_line(uint64_t commands, uint64_t decoy_hits, uint64_t bytes, uint64_t time_us) {

@@ -20,6 +20,10 @@ struct TraceRecord {
   const char* why = "";
   uint64_t cost_us = 0;
   uint64_t time_us = 0;
+  // With several chips each line ends with the chip the command went to (0
+  // for a decoy); a single chip's lines stay as they always were.
+  bool show_chip = false;
+  unsigned chip = 0;
 };
 
 class TraceLog {
