@@ -408,7 +408,7 @@ class ShortReadTransport final : public dlm::ScsiTransport {
   size_t zero_bytes = 0;  // bytes of read buffers that held 0 before the read
 
   void list_drives(std::vector<dlm::DriveInfo>& drives) override {
-    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""}};
   }
   int open(int) override { return 0; }
   void close() override {}
@@ -450,7 +450,7 @@ TEST(ReadBack512ShortReadTest, BytesAReadDoesNotDeliverNeverPassForTheData) {
 class ShortCrcTransport final : public dlm::ScsiTransport {
  public:
   void list_drives(std::vector<dlm::DriveInfo>& drives) override {
-    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+    drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""}};
   }
   int open(int) override { return 0; }
   void close() override {}
