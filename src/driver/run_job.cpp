@@ -374,9 +374,11 @@ RunEnd write_image_copies(RunState& run) {
   errno = 0;
   std::FILE* marker = std::fopen(marker_part.c_str(), "wb");
   bool written = marker && std::fwrite(NO_DLM_FILE_CONTENT, 1, 10, marker) == 10;
-  const int reason = errno;
   if (marker) written = std::fclose(marker) == 0 && written;
   written = written && plat::rename_file(marker_part, NO_DLM_FILE_NAME);
+  // Whichever step failed last left its reason (a directory under the
+  // marker's name fails the rename).
+  const int reason = errno;
   if (!written) {
     plat::delete_file(marker_part);
     std::printf("make no_dlm_file error");
@@ -663,8 +665,9 @@ RunState::RunState(JobSettings& s, uint32_t config_flash_size)
 
 RunEnd run_job(RunState& run) {
   run.record.strict = run.settings.strict;
-  run.record.step = "check the command line";
+  if (!run.settings.port.empty()) run.record.step = "claim port " + run.settings.port;
   if (const RunEnd end = claim_port(run); end.ends()) return end;
+  run.record.step = "check the command line";
   if (const RunEnd end = refuse_negative_format(run.settings); end.ends()) return end;
   if (const RunEnd end = check_inputs(run.settings); end.ends()) return end;
   if (const RunEnd end = bring_up_device(run); end.ends()) return end;

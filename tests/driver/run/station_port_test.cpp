@@ -97,7 +97,9 @@ TEST(StationPort, ASecondRunOnAHeldPortStopsAtOnceOthersGoOn) {
     ASSERT_TRUE(held.locked());
     const Outcome busy = rig.run(with(kWriteJob, {"-port", "sim-1"}));
     EXPECT_EQ(busy.r.status, PORT_BUSY) << busy.r.out << busy.r.err;
-    EXPECT_EQ(busy.r.err, "port sim-1 is busy: another dlmtool run holds " + rig.tmp("dlmtool-port-sim-1/lock") + "\n");
+    // The busy line, then the verdict every batch run ends with.
+    EXPECT_EQ(busy.r.err, "port sim-1 is busy: another dlmtool run holds " + rig.tmp("dlmtool-port-sim-1/lock") +
+                              "\nfailed: claim port sim-1, status 0x00000010\n");
     EXPECT_EQ(busy.r.out.find("zk40"), std::string::npos) << "no drive examined:\n" << busy.r.out;
     EXPECT_TRUE(busy.disk().empty());
     EXPECT_FALSE(std::filesystem::exists(rig.work("qx_dlm.bin")));
