@@ -63,10 +63,12 @@ class FaultRig {
   // The image the last run built ("qx_dlm.bin").
   Bytes image() const { return dlmtest::read_file(work("qx_dlm.bin")); }
   // True when the chip's flash starts with that image.
-  bool flash_holds_image() const {
-    const Bytes img = image();
+  bool flash_holds_image() const { return flash_holds(image(), 0); }
+  // True when the chip's flash holds these bytes at this address.
+  bool flash_holds(const Bytes& bytes, size_t address) const {
     const Bytes flash = dlmtest::read_file(flash_path());
-    return !img.empty() && flash.size() >= img.size() && std::equal(img.begin(), img.end(), flash.begin());
+    return !bytes.empty() && flash.size() >= address + bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), flash.begin() + static_cast<ptrdiff_t>(address));
   }
 
  private:
