@@ -9,6 +9,7 @@
 // and the -wflash file at its address.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct CutPoint {
   std::string kind;  // a command kind, or "any" for the n-th command of the run
   int index;         // counted from 1 over the run
 };
+void PrintTo(const CutPoint& p, std::ostream* os) { *os << p.name; }
 
 // Indexes follow the commands of a healthy run: the loader goes to RAM in 6
 // pieces (write_ram 1-6, read back as read_ram 2-7), the chip record is
