@@ -1,6 +1,7 @@
 #include "link_model.h"
 
 #include <cmath>
+#include <thread>
 
 namespace dlmsim {
 namespace {
@@ -66,5 +67,16 @@ int parse_link_model(std::string_view text, LinkModel& model, std::string& error
   model.bytes_per_second = static_cast<uint64_t>(std::llround(bw * bw_scale));
   return 0;
 }
+
+LinkPacer::Clock::time_point LinkPacer::deadline(uint64_t cost_ns, Clock::time_point now) {
+  if (!started_) {
+    start_ = now;
+    started_ = true;
+  }
+  modelled_ns_ += cost_ns;
+  return start_ + std::chrono::nanoseconds(modelled_ns_);
+}
+
+void LinkPacer::wait(uint64_t cost_ns) { std::this_thread::sleep_until(deadline(cost_ns, Clock::now())); }
 
 }  // namespace dlmsim

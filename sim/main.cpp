@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "sim_client.h"
 #include "sim_engine.h"
 #include "sim_options.h"
@@ -56,7 +57,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.action == dlmsim::SimAction::help) {
-    std::fputs(dlmsim::SIM_USAGE, stdout);
+    std::fputs(options.help_text.c_str(), stdout);
+    return 0;
+  }
+  if (options.action == dlmsim::SimAction::version) {
+    std::printf("dlmsim %s\n", dlm::source_version());
     return 0;
   }
   if (options.action != dlmsim::SimAction::serve) return run_request(options);
@@ -100,6 +105,7 @@ int main(int argc, char** argv) {
     ::unlink(options.socket_path.c_str());
     return 1;
   }
+  std::fprintf(stderr, "listening on %s\n", options.socket_path.c_str());
   server.serve(wake[0]);
   return engine.finish();
 }

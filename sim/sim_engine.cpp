@@ -89,8 +89,21 @@ FaultEffect SimEngine::pick_fault(CommandKind kind, uint32_t& value) {
   return FaultEffect::none;
 }
 
-int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cdb_len,
+int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb, size_t cdb_len,
                        std::span<const uint8_t> out, std::span<uint8_t> in) {
+  uint64_t cost = 0;
+  const int status = step(drive, dir, cdb, cdb_len, out, in, cost);
+  if (settings_.realtime && cost != 0) {
+    // Every front end serves a connection on a thread of its own, so one
+    // pacer per thread is one per connection; the wait holds no lock.
+    thread_local LinkPacer pacer;
+    pacer.wait(cost);
+  }
+  return status;
+}
+
+int SimEngine::step(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t cdb_len,
+                    std::span<const uint8_t> out, std::span<uint8_t> in, uint64_t& cost) {
   uint8_t cdb[16] = {};
   std::memcpy(cdb, cdb_in, cdb_len < 16 ? cdb_len : 16);
   const CommandKind kind = command_kind(cdb[0], cdb[1]);
@@ -152,7 +165,7 @@ int SimEngine::command(uint8_t drive, DataDir dir, const uint8_t* cdb_in, size_t
   acted = acted && fault != FaultEffect::none;
 
   const uint64_t moved = dir == DataDir::out ? out.size() : (r.status == 0 ? in.size() : 0);
-  const uint64_t cost = settings_.link.cost_ns(moved);
+  cost = settings_.link.cost_ns(moved);
   clock_ns_ += cost;
   bytes_ += moved;
 

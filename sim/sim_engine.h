@@ -37,6 +37,7 @@ struct EngineSettings {
   std::string dump_file;          // written at finish
   std::vector<FaultRule> faults;
   LinkModel link;
+  bool realtime = false;  // each command's reply waits for its modelled cost in wall time
 };
 
 struct ListedDrive {
@@ -58,6 +59,7 @@ class SimEngine {
   // 0, ENOENT for an unlisted number, ENODEV for a chip without power.
   int open_drive(uint8_t number);
   // One command block to a drive. 0 (in holds the data of an in command) or an errno.
+  // With realtime, returns once the link model's cost has passed in wall time.
   int command(uint8_t drive, DataDir dir, const uint8_t* cdb, size_t cdb_len, std::span<const uint8_t> out,
               std::span<uint8_t> in);
   // The chip's drive number, 0 when no chip is listed.
@@ -75,6 +77,9 @@ class SimEngine {
   ChipModel& chip() { return *chip_; }  // for tests; not locked
 
  private:
+  // command() under the lock; cost is the link model's charge for it.
+  int step(uint8_t drive, DataDir dir, const uint8_t* cdb, size_t cdb_len, std::span<const uint8_t> out,
+           std::span<uint8_t> in, uint64_t& cost);
   FaultEffect pick_fault(CommandKind kind, uint32_t& value);
 
   std::mutex mutex_;

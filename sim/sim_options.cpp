@@ -1,7 +1,10 @@
 #include "sim_options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cstdint>
+#include <utility>
 
 namespace dlmsim {
 
@@ -9,22 +12,7 @@ const char* const SIM_USAGE =
     "usage: dlmsim --socket PATH [options]     serve the simulated chip until SIGTERM\n"
     "       dlmsim dump --socket PATH FILE     ask a running dlmsim to write its flash to FILE\n"
     "       dlmsim shutdown --socket PATH      ask a running dlmsim to end\n"
-    "options:\n"
-    "  --family NAME          chip vendor text (default ZK40; VENDOR:PRODUCT sets both)\n"
-    "  --decoy-usb NAME       a USB disk that must never get a command (VENDOR[:PRODUCT])\n"
-    "  --decoy-sata NAME      a SATA disk that must never get a command\n"
-    "  --no-chip              list no chip\n"
-    "  --loader-mode          start with the loader running\n"
-    "  --medium nor|nand|sd   medium behind the loader (default nor)\n"
-    "  --flash-id N           disk_status identifier; low byte = log2 of the size (default 0x17)\n"
-    "  --transfer-size N      answer of query_transfer_size (default 32768)\n"
-    "  --state DIR            keep the flash in DIR/flash.bin across runs\n"
-    "  --fault KIND@WHICH:EFFECT   inject a fault (repeatable; see sim/PROTOCOL.md)\n"
-    "  --trace FILE           JSON-lines trace of every command\n"
-    "  --dump FILE            write the flash to FILE at exit\n"
-    "  --link-model LAT,BW    modelled clock, e.g. 1ms,30MB/s\n"
-    "  --ffs DIR              serve the chip as a USB disk through the functionfs\n"
-    "                         mounted at DIR (Linux; instead of --socket)\n";
+    "Run with --help for the options.\n";
 
 namespace {
 
@@ -67,101 +55,122 @@ int parse_sim_options(const std::vector<std::string>& args, SimOptions& options,
   std::vector<DriveSpec> decoys;
   DriveSpec chip{BUS_USB, "ZK40", "UBOOT1.00", true};
   bool no_chip = false;
-  size_t i = 0;
-  if (!args.empty() && args[0] == "dump") {
-    options.action = SimAction::dump;
-    ++i;
-  } else if (!args.empty() && args[0] == "shutdown") {
-    options.action = SimAction::shutdown;
-    ++i;
-  }
-  std::vector<std::string> positional;
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      options.action = SimAction::help;
-      return 0;
-    }
-    const bool takes_value = a == "--socket" || a == "--family" || a == "--decoy-usb" || a == "--decoy-sata" ||
-                             a == "--medium" || a == "--flash-id" || a == "--transfer-size" || a == "--state" ||
-                             a == "--fault" || a == "--trace" || a == "--dump" || a == "--link-model" ||
-                             a == "--ffs";
-    if (takes_value && i + 1 >= args.size()) {
-      error = a + " needs a value";
-      return 1;
-    }
-    const std::string value = takes_value ? args[++i] : std::string();
-    if (a == "--socket") {
-      options.socket_path = value;
-    } else if (a == "--family") {
-      if (value.find(':') != std::string::npos) {
-        chip = drive_from_name(value, BUS_USB);
-      } else {
-        chip.vendor = value;
-        for (char& c : chip.vendor) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      }
-      chip.chip = true;
-    } else if (a == "--decoy-usb") {
-      decoys.push_back(drive_from_name(value, BUS_USB));
-    } else if (a == "--decoy-sata") {
-      decoys.push_back(drive_from_name(value, BUS_SATA));
-    } else if (a == "--no-chip") {
-      no_chip = true;
-    } else if (a == "--loader-mode") {
-      options.engine.chip.loader_mode = true;
-    } else if (a == "--medium") {
-      if (value == "nor") options.engine.chip.medium = Medium::nor;
-      else if (value == "nand") options.engine.chip.medium = Medium::nand;
-      else if (value == "sd") options.engine.chip.medium = Medium::sd;
-      else {
-        error = "--medium must be nor, nand or sd";
-        return 1;
-      }
-    } else if (a == "--flash-id") {
-      uint32_t id = 0;
-      if (!read_number(value, id) || (id & 0xFF) < MIN_SIZE_LOG2 || (id & 0xFF) > MAX_SIZE_LOG2) {
-        error = "--flash-id wants a number whose low byte is from 12 to 28 (log2 of the size)";
-        return 1;
-      }
-      options.engine.chip.flash_id = id;
-    } else if (a == "--transfer-size") {
-      if (!read_number(value, options.engine.chip.transfer_size)) {
-        error = "--transfer-size wants a number";
-        return 1;
-      }
-    } else if (a == "--state") {
-      options.engine.state_dir = value;
-    } else if (a == "--fault") {
-      FaultRule rule;
-      if (parse_fault_rule(value, rule, error) != 0) return 1;
-      options.engine.faults.push_back(rule);
-    } else if (a == "--trace") {
-      options.engine.trace_file = value;
-    } else if (a == "--dump") {
-      options.engine.dump_file = value;
-    } else if (a == "--link-model") {
-      if (parse_link_model(value, options.engine.link, error) != 0) return 1;
-    } else if (a == "--ffs") {
-      options.ffs_dir = value;
-    } else if (!a.empty() && a[0] == '-') {
-      error = "unknown option " + a;
-      return 1;
-    } else {
-      positional.push_back(a);
-    }
-  }
-  if (options.socket_path.empty() && (options.ffs_dir.empty() || options.action != SimAction::serve)) {
-    error = "--socket PATH is required";
+  std::string medium, flash_id, transfer_size, link_model;
+  std::string value_error;  // the first value a callback refused
+  auto refuse = [&value_error](std::string reason) {
+    if (value_error.empty()) value_error = std::move(reason);
+  };
+
+  CLI::App app{"The simulated chip, served on a Unix socket until SIGTERM.", "dlmsim"};
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_version_flag("--version", "");
+  app.require_subcommand(0, 1);
+  app.add_option("--socket", options.socket_path, "serve on the Unix socket PATH")->type_name("PATH");
+  app.add_option_function<std::string>(
+         "--family",
+         [&chip](const std::string& value) {
+           if (value.find(':') != std::string::npos) {
+             chip = drive_from_name(value, BUS_USB);
+           } else {
+             chip.vendor = value;
+             for (char& c : chip.vendor) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+           }
+           chip.chip = true;
+         },
+         "chip vendor text (default ZK40; VENDOR:PRODUCT sets both)")
+      ->type_name("NAME");
+  // Decoys are listed in the order given, whichever the bus, so each one is
+  // taken as it is parsed.
+  app.add_option_function<std::string>(
+         "--decoy-usb", [&decoys](const std::string& value) { decoys.push_back(drive_from_name(value, BUS_USB)); },
+         "a USB disk that must never get a command (VENDOR[:PRODUCT]; repeatable)")
+      ->type_name("NAME")
+      ->trigger_on_parse();
+  app.add_option_function<std::string>(
+         "--decoy-sata", [&decoys](const std::string& value) { decoys.push_back(drive_from_name(value, BUS_SATA)); },
+         "a SATA disk that must never get a command (repeatable)")
+      ->type_name("NAME")
+      ->trigger_on_parse();
+  app.add_flag("--no-chip", no_chip, "list no chip");
+  app.add_flag("--loader-mode", options.engine.chip.loader_mode, "start with the loader running");
+  app.add_option("--medium", medium, "medium behind the loader: nor, nand or sd (default nor)")->type_name("KIND");
+  app.add_option("--flash-id", flash_id, "disk_status identifier; low byte = log2 of the size (default 0x17)")
+      ->type_name("N");
+  app.add_option("--transfer-size", transfer_size, "answer of query_transfer_size (default 32768)")
+      ->type_name("N");
+  app.add_option("--state", options.engine.state_dir, "keep the flash in DIR/flash.bin across runs")
+      ->type_name("DIR");
+  app.add_option_function<std::string>(
+         "--fault",
+         [&options, &refuse](const std::string& value) {
+           FaultRule rule;
+           std::string reason;
+           if (parse_fault_rule(value, rule, reason) != 0) refuse(reason);
+           else options.engine.faults.push_back(rule);
+         },
+         "inject a fault (repeatable; see sim/PROTOCOL.md)")
+      ->type_name("KIND@WHICH:EFFECT")
+      ->trigger_on_parse();
+  app.add_option("--trace", options.engine.trace_file, "JSON-lines trace of every command")->type_name("FILE");
+  app.add_option("--dump", options.engine.dump_file, "write the flash to FILE at exit")->type_name("FILE");
+  app.add_option("--link-model", link_model, "modelled clock of the link, e.g. 1ms,30MB/s")->type_name("LAT,BW");
+  app.add_flag("--realtime", options.engine.realtime,
+               "each reply waits in wall time for the cost the link model gives its command");
+  app.add_option("--ffs", options.ffs_dir,
+                 "serve the chip as a USB disk through the functionfs mounted at DIR (Linux; instead of --socket)")
+      ->type_name("DIR");
+
+  CLI::App* dump = app.add_subcommand("dump", "ask a running dlmsim to write its flash to FILE");
+  dump->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
+  dump->add_option("FILE", options.dump_request_file, "where the flash is written")->required();
+  CLI::App* shutdown = app.add_subcommand("shutdown", "ask a running dlmsim to end");
+  shutdown->add_option("--socket", options.socket_path, "the running dlmsim's socket")->type_name("PATH");
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes the arguments last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    options.action = SimAction::help;
+    options.help_text = app.help();
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    options.action = SimAction::version;
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    if (dump->parsed() && !dump->get_option("FILE")->count()) error = "dlmsim dump wants one FILE";
+    else error = e.what();
     return 1;
   }
-  if (options.action == SimAction::dump) {
-    if (positional.size() != 1) {
-      error = "dlmsim dump wants one FILE";
+  if (dump->parsed()) options.action = SimAction::dump;
+  if (shutdown->parsed()) options.action = SimAction::shutdown;
+  if (!value_error.empty()) {
+    error = value_error;
+    return 1;
+  }
+  if (!medium.empty()) {
+    if (medium == "nor") options.engine.chip.medium = Medium::nor;
+    else if (medium == "nand") options.engine.chip.medium = Medium::nand;
+    else if (medium == "sd") options.engine.chip.medium = Medium::sd;
+    else {
+      error = "--medium must be nor, nand or sd";
       return 1;
     }
-    options.dump_request_file = positional[0];
-  } else if (!positional.empty()) {
-    error = "unexpected argument " + positional[0];
+  }
+  if (!flash_id.empty()) {
+    uint32_t id = 0;
+    if (!read_number(flash_id, id) || (id & 0xFF) < MIN_SIZE_LOG2 || (id & 0xFF) > MAX_SIZE_LOG2) {
+      error = "--flash-id wants a number whose low byte is from 12 to 28 (log2 of the size)";
+      return 1;
+    }
+    options.engine.chip.flash_id = id;
+  }
+  if (!transfer_size.empty() && !read_number(transfer_size, options.engine.chip.transfer_size)) {
+    error = "--transfer-size wants a number";
+    return 1;
+  }
+  if (!link_model.empty() && parse_link_model(link_model, options.engine.link, error) != 0) return 1;
+  if (options.socket_path.empty() && (options.ffs_dir.empty() || options.action != SimAction::serve)) {
+    error = "--socket PATH is required";
     return 1;
   }
   for (const DriveSpec& d : decoys) {

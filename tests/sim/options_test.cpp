@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,27 @@ TEST(SimLinkModel, CostIsLatencyPlusBytesOverBandwidth) {
   EXPECT_EQ(m.cost_ns(32768), 2092267u);        // 1 ms + 1,092,266.7 ns
 }
 
+TEST(SimLinkPacer, DeadlinesRunFromTheFirstCommandAndAddUpTheCosts) {
+  using us = std::chrono::microseconds;
+  dlmsim::LinkPacer pacer;
+  const auto t0 = dlmsim::LinkPacer::Clock::now();
+  const struct {
+    const char* name;
+    us arrives;  // after t0
+    uint64_t cost_ns;
+    us deadline;  // after t0
+  } steps[] = {
+      {"first command starts the clock", us(5000), 20000000, us(25000)},
+      {"arriving late does not push the clock on", us(27000), 1000000, us(26000)},
+      {"small costs add up without drift", us(27000), 500000, us(26500)},
+      {"a free command waits for the ones before", us(26000), 0, us(26500)},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.name);
+    EXPECT_EQ(pacer.deadline(s.cost_ns, t0 + s.arrives), t0 + s.deadline);
+  }
+}
+
 dlmsim::SimOptions parse_ok(std::vector<std::string> args) {
   dlmsim::SimOptions o;
   std::string error;
@@ -170,6 +192,56 @@ TEST(SimOptions, DefaultsAndChoices) {
   o = parse_ok({"dump", "--socket", "s", "out.bin"});
   EXPECT_EQ(o.action, dlmsim::SimAction::dump);
   EXPECT_EQ(o.dump_request_file, "out.bin");
+  EXPECT_EQ(o.socket_path, "s");
+
+  o = parse_ok({"shutdown", "--socket", "s"});
+  EXPECT_EQ(o.action, dlmsim::SimAction::shutdown);
+  EXPECT_EQ(o.socket_path, "s");
+}
+
+TEST(SimOptions, RealtimeAndTheLinkModel) {
+  dlmsim::SimOptions o = parse_ok({"--socket", "s"});
+  EXPECT_FALSE(o.engine.realtime);
+  EXPECT_EQ(o.engine.link.latency_ns, 0u);
+  EXPECT_EQ(o.engine.link.bytes_per_second, 0u);
+
+  o = parse_ok({"--realtime", "--socket", "s", "--link-model", "20ms,1MB/s"});
+  EXPECT_TRUE(o.engine.realtime);
+  EXPECT_EQ(o.engine.link.latency_ns, 20000000u);
+  EXPECT_EQ(o.engine.link.bytes_per_second, 1000000u);
+}
+
+TEST(SimOptions, RepeatedOptionsKeepEveryValueInOrderOrTheLast) {
+  const dlmsim::SimOptions o =
+      parse_ok({"--socket", "s", "--decoy-usb", "A", "--fault", "write_disk@1:error", "--decoy-sata", "B",
+                "--family", "zk40", "--decoy-usb", "C", "--fault", "any@9:cut", "--family", "zk60"});
+  ASSERT_EQ(o.engine.drives.size(), 4u);
+  const char* want[] = {"A", "B", "C", "ZK60"};
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(o.engine.drives[i].vendor, want[i]) << i;
+  EXPECT_EQ(o.engine.drives[1].bus, dlmsim::BUS_SATA);
+  ASSERT_EQ(o.engine.faults.size(), 2u);
+  EXPECT_EQ(o.engine.faults[0].effect, FaultEffect::error);
+  EXPECT_EQ(o.engine.faults[1].effect, FaultEffect::cut);
+}
+
+TEST(SimOptions, HelpAndVersionAreActionsOfTheirOwn) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    dlmsim::SimAction action;
+    const char* help_mentions;
+  } cases[] = {
+      {"--help alone", {"--help"}, dlmsim::SimAction::help, "--realtime"},
+      {"-h with a socket", {"--socket", "s", "-h"}, dlmsim::SimAction::help, "--link-model"},
+      {"help of dump", {"dump", "--help"}, dlmsim::SimAction::help, "FILE"},
+      {"--version alone", {"--version"}, dlmsim::SimAction::version, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const dlmsim::SimOptions o = parse_ok(c.args);
+    EXPECT_EQ(o.action, c.action);
+    EXPECT_NE(o.help_text.find(c.help_mentions), std::string::npos) << o.help_text;
+  }
 }
 
 TEST(SimOptions, BadCommandLinesAreRefused) {
@@ -184,6 +256,8 @@ TEST(SimOptions, BadCommandLinesAreRefused) {
       {"--socket", "s", "--bogus"},
       {"--socket", "s", "extra"},
       {"dump", "--socket", "s"},
+      {"dump", "--socket", "s", "a.bin", "b.bin"},     // one FILE only
+      {"shutdown", "--socket", "s", "extra"},
       {"--socket", "s", "--decoy-usb", "1", "--decoy-usb", "2", "--decoy-usb", "3", "--decoy-usb", "4",
        "--decoy-usb", "5", "--decoy-usb", "6", "--decoy-usb", "7", "--decoy-usb", "8", "--decoy-usb", "9"},
   };
