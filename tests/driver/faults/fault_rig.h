@@ -48,6 +48,9 @@ class FaultRig {
   }
 
   std::string work(const std::string& name) const { return work_ + "/" + name; }
+  std::string tmp(const std::string& name) const { return tmp_ + "/" + name; }
+  const std::string& root() const { return root_.path(); }
+  const std::string& state_dir() const { return state_; }
   std::string flash_path() const { return state_ + "/flash.bin"; }
 
   // One dlmtool run against a fresh dlmsim on the persistent flash.
