@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -42,7 +43,7 @@ enum Trigger {
 struct KillPoint {
   const char* name;
   int signal;
-  bool large_input;  // an 8 MiB input file, so the build and copy take time
+  bool large_input;  // a 24 MiB input file, so the build and copy take time
   Trigger trigger;
   long count;
   std::string path = {};
@@ -84,10 +85,26 @@ std::map<std::string, Bytes> snapshot(const FaultRig& rig) {
   return files;
 }
 
-// The inode of a file, 0 when there is none.
-ino_t inode_of(const std::string& path) {
+// What tells one version of a file from another: its inode, time of change
+// and size (all zero when there is none).
+struct FileStamp {
+  ino_t inode = 0;
+  long long changed_ns = 0;
+  off_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+FileStamp stamp_of(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {st.st_ino, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, st.st_size};
+}
+
+// The file is being written: under a temporary name beside it, or a file
+// other than the one that was there.
+bool being_written(const std::string& path, const FileStamp& before) {
+  if (fs::exists(path + ".part")) return true;
+  const FileStamp now = stamp_of(path);
+  return now.inode != 0 && !(now == before);
 }
 
 size_t lines_in(const std::string& path) {
@@ -112,7 +129,7 @@ struct KilledRun {
 KilledRun run_and_kill(FaultRig& rig, const std::vector<std::string>& args, const KillPoint& p) {
   const std::string trace = rig.root() + "/kill_trace.jsonl";
   dlmtest::SimProcess sim(rig.root(), {"--state", rig.state_dir(), "--trace", trace, "--link-model",
-                                       "500us,40MB/s", "--realtime", "--flash-id", "0x18"});
+                                       "500us,40MB/s", "--realtime", "--flash-id", "0x19"});
   KilledRun k;
   if (!sim.started()) {
     ADD_FAILURE() << sim.log();
@@ -127,7 +144,7 @@ KilledRun run_and_kill(FaultRig& rig, const std::vector<std::string>& args, cons
   const std::string work = rig.work("");
   const std::string tmp = rig.tmp("");
   const std::string watched = p.path.rfind("tmp/", 0) == 0 ? rig.tmp(p.path.substr(4)) : rig.work(p.path);
-  const ino_t first_inode = inode_of(watched);
+  const FileStamp first_stamp = stamp_of(watched);
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -141,21 +158,23 @@ KilledRun run_and_kill(FaultRig& rig, const std::vector<std::string>& args, cons
   }
   int st = 0;
   bool done = false;
-  for (int i = 0; i < 200000 && !done; ++i) {  // 20 s at most
+  for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       std::chrono::steady_clock::now() < end;) {
     if (::waitpid(pid, &st, WNOHANG) == pid) {
       k.finished_first = true;
       done = true;
       break;
     }
     const bool fire = p.trigger == AFTER_COMMANDS ? lines_in(trace) >= static_cast<size_t>(p.count)
-                                                  : fs::exists(watched + ".part") || inode_of(watched) != first_inode;
+                                                  : being_written(watched, first_stamp);
     if (fire) {
       if (p.trigger == FILE_WRITTEN && p.count > 0) pause_us(p.count);
       ::kill(pid, p.signal);
       k.commands_at_kill = lines_in(trace);
       break;
     }
-    pause_us(100);
+    // A file is watched closely: a copy takes a few milliseconds.
+    if (p.trigger == AFTER_COMMANDS) pause_us(100);
   }
   if (!done) {
     while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
@@ -174,12 +193,12 @@ TEST_P(HostKill, OutputsWholeOrAbsentAndTheRerunWrites) {
   FaultRig rig;
   std::vector<std::string> job = kWriteJob;
   if (p.large_input) {
-    // 8 MiB of input behind the code file: the image nearly fills a 16 MiB
+    // 24 MiB of input behind the code file: the image nearly fills a 32 MiB
     // flash.
-    dlmtest::write_file(rig.work("large.bin"), pattern(8 << 20, 9));
+    dlmtest::write_file(rig.work("large.bin"), pattern(24 << 20, 9));
     job.insert(job.begin() + 7, "large.bin");
   }
-  const std::vector<std::string> sim_args = {"--flash-id", "0x18"};
+  const std::vector<std::string> sim_args = {"--flash-id", "0x19"};
   const Outcome first = rig.run(job, sim_args);
   ASSERT_EQ(first.r.status, 0) << first.r.out;
   const std::map<std::string, Bytes> old_files = snapshot(rig);
