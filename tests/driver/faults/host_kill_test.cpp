@@ -205,10 +205,10 @@ TEST_P(HostKill, OutputsWholeOrAbsentAndTheRerunWrites) {
   change_project(rig);
 
   const KilledRun k = run_and_kill(rig, job, p);
-  if (k.finished_first) {
+  // A run may end just before the signal reaches it: then it ended well.
+  if (k.finished_first || k.status != 128 + p.signal) {
     EXPECT_EQ(k.status, 0) << k.out;
-  } else {
-    EXPECT_EQ(k.status, 128 + p.signal) << k.out;
+    EXPECT_TRUE(rig.flash_holds_image()) << k.out;
   }
   const std::map<std::string, Bytes> left = snapshot(rig);
   std::printf("%s: signal %d after %zu commands\n", p.name, p.signal, k.commands_at_kill);
