@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -187,6 +188,7 @@ TEST_P(FullDisk, RunEndsWithAMessageAndNoHalfOutput) {
 
   const Outcome o = p.run(kUpdateJob);
   const std::string context = "status " + std::to_string(o.r.status) + "\n" + o.r.out + o.r.err;
+  std::printf("%s: status %d\n", c.name, o.r.status);
   EXPECT_FALSE(o.r.signaled) << context;
   expect_whole_or_absent(p.work, ref.work, context);
   expect_whole_or_absent(p.tmp, {{"zImag.img", ref.flash_image}, {"zImag.img.bak", ref.flash_image}}, context);
