@@ -98,6 +98,7 @@ int SimClient::list(std::vector<ListedDrive>& drives) {
     d.spec.bus = entry.bus_type;
     d.spec.vendor = std::move(entry.vendor);
     d.spec.product = std::move(entry.product);
+    d.port = std::move(entry.port);
     drives.push_back(std::move(d));
   }
   return whole ? 0 : EPIPE;

@@ -57,10 +57,16 @@ int SimEngine::start(std::string& error) {
 std::vector<ListedDrive> SimEngine::list() {
   std::lock_guard lock(mutex_);
   std::vector<ListedDrive> drives;
+  // Ports are named by kind and counted in the order given, so a chip keeps
+  // its port whatever decoys stand before it: "sim-1" for the chip,
+  // "sim-decoy-1", "sim-decoy-2" ... for the decoys.
+  unsigned chips = 0;
+  unsigned decoys = 0;
   for (size_t i = 0; i < settings_.drives.size(); ++i) {
     const DriveSpec& spec = settings_.drives[i];
+    std::string port = spec.chip ? "sim-" + std::to_string(++chips) : "sim-decoy-" + std::to_string(++decoys);
     if (spec.chip && power_cut_) continue;  // a chip without power leaves the bus
-    drives.push_back({static_cast<uint8_t>(i + 1), spec});
+    drives.push_back({static_cast<uint8_t>(i + 1), spec, std::move(port)});
   }
   return drives;
 }

@@ -43,6 +43,7 @@ struct EngineSettings {
 struct ListedDrive {
   uint8_t number = 0;
   DriveSpec spec;
+  std::string port;  // "sim-N" for a chip, "sim-decoy-N" for a decoy
 };
 
 // Exit status when a command block reached a decoy.

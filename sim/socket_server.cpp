@@ -111,7 +111,7 @@ void SocketServer::handle(Connection& c) {
       case wire::REQ_LIST: {
         std::vector<wire::ListEntry> listed;
         for (const ListedDrive& d : engine_.list())
-          listed.push_back({d.number, d.spec.bus, d.spec.vendor, d.spec.product});
+          listed.push_back({d.number, d.spec.bus, d.spec.vendor, d.spec.product, d.port});
         payload = wire::encode_list(listed, reply, wire::REPLY_HEAD_SIZE);
         break;
       }

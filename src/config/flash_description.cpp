@@ -69,7 +69,19 @@ int compile_flash_description(const std::string& config_path) {
   const std::vector<uint8_t> file = encode_flash_desc_file(records);
   const char sep = plat::path_separator();
   const std::string path = std::string(".") + sep + "res" + sep + "flash_cfg.bin";
-  if (!write_whole_file(path, file.data(), file.size())) {
+  // Runs side by side in one directory each write the table: aside, then
+  // renamed, so the file under its name is always one run's whole table. The
+  // part file stays out of res/: another run may be packing that directory
+  // right now and would take it for a resource.
+  const std::string part = plat::part_name(std::string(".") + sep + "flash_cfg.bin");
+  bool written = write_whole_file(part, file.data(), file.size()) && plat::rename_file(part, path);
+  if (!written) {
+    plat::delete_file(part);
+    // res/ on another file system than the working directory: written in
+    // place, as a lone run always could.
+    written = write_whole_file(path, file.data(), file.size());
+  }
+  if (!written) {
     plat::print_native("处理Flash配置文件失败");
     return DLM_ERR_CREAT_FILE_FAIL;
   }

@@ -49,6 +49,7 @@ int DeviceLink::find_device(std::string_view names) {
 
 int DeviceLink::find_drive(std::string_view name) {
   close();
+  if (!port.empty()) return find_at_port(name);
   std::vector<DriveInfo> drives;
   list_drives(drives);
   for (int number = 1; number <= 9; ++number) {
@@ -58,6 +59,26 @@ int DeviceLink::find_drive(std::string_view name) {
       return result;
     }
   }
+  return -1;
+}
+
+int DeviceLink::find_at_port(std::string_view name) {
+  std::vector<DriveInfo> drives;
+  if (transport_) transport_->list_every_drive(drives);
+  tell_open_denied();
+  for (const DriveInfo& drive : drives) {
+    if (drive.port != port) continue;
+    // Only this drive is looked at: the others may be chips that other runs
+    // are writing right now.
+    int result = open_listed(drives, drive.number, name);
+    if (result != 0 && result != -1) {
+      handle_ = result;
+      return result;
+    }
+    return -1;
+  }
+  if (!port_missing_told_) std::fprintf(stderr, "no drive at port %s\n", port.c_str());
+  port_missing_told_ = true;
   return -1;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -58,8 +59,13 @@ class DeviceLink {
   // Identification of the opened disk (vendor and product text, lower case,
   // blanks removed); empty until a disk matches.
   std::string device_name;
+  // The port to search (DriveInfo::port); empty: every drive 1..9 is
+  // searched. With a port only the drive at that port is examined and ever
+  // opened, however many drives the host has.
+  std::string port;
 
-  // Drive number (1..9) of the opened disk; 0 when none is open.
+  // Drive number (1..9, or higher when found by port) of the opened disk; 0
+  // when none is open.
   int handle() const { return handle_; }
   // Command block of the last command (all zero before the first).
   std::span<const uint8_t, 16> cdb() const { return cdb_; }
@@ -76,7 +82,9 @@ class DeviceLink {
   int find_device(std::string_view names);
   // First USB drive among 1..9 whose identification contains the name (case
   // and blanks ignored on both sides); stores and returns its handle, or -1.
-  // Prints the identification of every USB disk examined.
+  // Prints the identification of every USB disk examined. With a port set,
+  // only the drive at that port is examined; a missing port is said once on
+  // standard error.
   int find_drive(std::string_view name);
   // The handle when drive `number` is a USB disk whose identification
   // contains the name; 0 when it exists but does not match; -1 when it does
@@ -139,6 +147,10 @@ class DeviceLink {
   // whole 512 more when already aligned); with verify, reads the file's own
   // bytes back and compares.
   int write_file_to_ram(const std::string& file_name, uint32_t ram_address, bool verify);
+  // When set, write_file_to_ram calls it after every piece it wrote or read
+  // back, with the bytes done and the bytes of the whole load (written plus
+  // read back). The front end draws its progress from it; nothing is printed.
+  std::function<void(uint64_t done, uint64_t total)> ram_progress;
 
   // Hex dump of verification reports: " %02X" per byte, a line feed before
   // every row of 16 and one after the last byte.
@@ -150,6 +162,8 @@ class DeviceLink {
   int write_disk_with_crc(const uint8_t* data, uint32_t disk_address, uint32_t length, uint16_t crc);
   int check_disk_crc_value(uint32_t disk_address, uint32_t length, uint16_t crc);
   int open_listed(const std::vector<DriveInfo>& drives, int number, std::string_view name);
+  // find_drive with a port set.
+  int find_at_port(std::string_view name);
   // The transport's drive list. When the system refused a drive for lack of
   // rights, says so once per link on standard error, with what to do.
   void list_drives(std::vector<DriveInfo>& drives);
@@ -163,6 +177,7 @@ class DeviceLink {
 
   std::unique_ptr<ScsiTransport> transport_;
   bool open_denied_told_ = false;
+  bool port_missing_told_ = false;
   int handle_ = 0;
   uint8_t cdb_[16] = {};
   uint8_t reply_[16] = {};

@@ -49,6 +49,7 @@ int DeviceLink::write_file_to_ram(const std::string& file_name, uint32_t ram_add
   const size_t length = image.size();
   if (length > UINT32_MAX - RAM_PIECE) return DLM_ERR_DISK_SPACE;
   image.resize(length + RAM_PIECE - length % RAM_PIECE, 0);
+  const uint64_t total = image.size() + (verify ? length : 0);
 
   for (size_t offset = 0; offset < image.size(); offset += RAM_PIECE) {
     const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(RAM_PIECE, image.size() - offset));
@@ -59,6 +60,7 @@ int DeviceLink::write_file_to_ram(const std::string& file_name, uint32_t ram_add
       if (result == 0) break;
     }
     if (result != 0) return result;
+    if (ram_progress) ram_progress(offset + piece, total);
   }
   if (!verify) return 0;
 
@@ -81,6 +83,7 @@ int DeviceLink::write_file_to_ram(const std::string& file_name, uint32_t ram_add
       return DLM_ERR_VERIFY;
     }
     offset += piece;
+    if (ram_progress) ram_progress(image.size() + offset, total);
   }
   return 0;
 }

@@ -23,6 +23,7 @@ enum JobKind : int32_t {
 struct JobSettings {
   std::string config_file = "dlm_tools.cfg";
   std::string chip_family = "zk40";
+  std::string port;  // -port: only the chip at this port; empty: the first that matches
   int32_t job_kind = JOB_NONE;
   uint32_t div = 1;
   uint32_t boot_addr = 0;
@@ -43,6 +44,7 @@ struct JobSettings {
   uint32_t wflash_addr = 0;
   int32_t ufw_mode = -1;
   bool ufw_no_version = false;
+  bool strict = false;  // -strict: no chip, or an input of the wrong kind, fails the run
   std::vector<std::string> code_files;
   std::vector<std::string> resource_dirs;
   std::vector<std::string> ram_files;

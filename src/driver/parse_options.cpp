@@ -123,6 +123,8 @@ int parse_options(int argc, const char* const* argv, JobSettings& s) {
         }
       } else if (arg == "-dev") {
         if (has_next) s.chip_family = argv[++i];
+      } else if (arg == "-port") {
+        if (has_next) s.port = argv[++i];
       } else if (arg == "-tosd") {
         s.job_kind = JOB_SD;
       } else if (arg == "-tonorflash") {
@@ -173,6 +175,8 @@ int parse_options(int argc, const char* const* argv, JobSettings& s) {
         s.ufw_mode = static_cast<int32_t>(prefixed_value(arg, 8));
       } else if (arg == "-no_version") {
         s.ufw_no_version = true;
+      } else if (arg == "-strict") {
+        s.strict = true;
       } else {
         unknown(argv[i], i);
       }

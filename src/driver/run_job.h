@@ -3,11 +3,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "device/device_link.h"
+#include "device/flash_writer.h"
 #include "driver/job_settings.h"
+#include "driver/progress_line.h"
 #include "driver/run_end.h"
+#include "driver/run_record.h"
 #include "image/image_builder.h"
+#include "platform/platform.h"
 
 namespace dlm {
 
@@ -27,7 +32,23 @@ struct RunState {
   bool offline = false;     // no chip answered: the run builds a file only
   bool image_built = false;
   uint32_t flash_size = 0;  // bytes: from the configuration, then from the identified flash
+  RunRecord record;         // what happened, for the verdict line
+  ProgressLine progress;    // on standard error, when it is a terminal
+  bool writer_progress;     // the writer's phases too (a shared screen needs cursor codes)
+  ProgressPlacement writer_placement;  // BELOW the block numbers when standard output shares the screen
+  WriterCounts last_write;  // what the last flash write did
+  plat::FileLock port_lock;  // with -port: held for the whole run
 };
+
+// Exit status of a run whose -port another dlmtool run holds. Above every
+// DLM_ERR_* code (0..14) and ufw_make's statuses (1..4), below 100.
+constexpr int PORT_BUSY_STATUS = 16;
+
+// The directory of a port's temporary files, under the temporary directory:
+// "dlmtool-port-" and the port name, with every byte other than letters,
+// digits, '-', '_' and a '.' that does not lead written as "%XX", so no port
+// name can leave the directory or clash with another's.
+std::string port_directory_name(std::string_view port);
 
 // Carries out the job. Returns GO_ON when it completed, or the end of the run
 // that a step came to (a read job, an offline run and every failure end early).

@@ -119,11 +119,13 @@ void ImageBuilder::seal_header_area(uint16_t seal_key, uint8_t* area, size_t are
 int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name, uint32_t block) {
   if (block == 0) return DLM_ERR_ARG;
   zones.resource_zone_set = false;
+  last_error_ = {};
+  const std::string image_path = temp_dir + image_name;
 
   const size_t n = files.size();
   const uint64_t header_size = header_area_size(n, block);
   OutputFile out;
-  if (!out.create(temp_dir + image_name)) return DLM_ERR_OPEN_FILE_FAIL;
+  if (!out.create(image_path)) return fail_on(image_path, DLM_ERR_OPEN_FILE_FAIL, true);
 
   std::vector<uint8_t> header_area(header_size, 0xFF);
   std::vector<uint8_t> table(n * ZONE_ENTRY_SIZE);
@@ -148,7 +150,7 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
         return DLM_ERR_DISK_SPACE;
       }
       content.clear();
-      if (!append_whole_file(listed, content)) return DLM_ERR_OPEN_FILE_FAIL;
+      if (!append_whole_file(listed, content)) return fail_on(listed, DLM_ERR_OPEN_FILE_FAIL, false);
     }
     const std::string name = zone_name(listed);
 
@@ -197,7 +199,8 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
     entry.start = start32;
     entry.encode(table.data() + i * ZONE_ENTRY_SIZE);
 
-    if (!out.fill_to(start) || !out.append(content.data(), content.size())) return DLM_ERR_WRITE_FILE_FAIL;
+    if (!out.fill_to(start) || !out.append(content.data(), content.size()))
+      return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
 
     const auto block_end = static_cast<uint32_t>(up(start + content.size(), block));
     if (note_placement(zones, kind, name, start32, block_end)) cmd_zone_placed = true;
@@ -212,7 +215,7 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
   }
   seal_header_area(header_key, header_area.data(), header_area.size(), table, static_cast<uint32_t>(data_length));
   const uint8_t* area = header_area.data();
-  if (!out.write_at(0, area, header_size)) return DLM_ERR_WRITE_FILE_FAIL;
+  if (!out.write_at(0, area, header_size)) return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
 
   // Trailer: the key block is seeded from the scrambled header's first word.
   uint8_t trailer[TRAILER_SIZE];
@@ -221,16 +224,16 @@ int ImageBuilder::build_image(uint16_t header_key, const std::string& image_name
   encode_chip_tag(trailer + KEY_BLOCK_SIZE + 2, (g_chip_config.sdram_mode_word & 1) != 0);
   if (!out.fill_to(up(out.size(), 32)) || !out.append(trailer, TRAILER_SIZE) || !out.fill_to(up(out.size(), 256)) ||
       !out.fill_to(up(out.size(), SECTOR_SIZE)))
-    return DLM_ERR_WRITE_FILE_FAIL;
+    return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
 
   g_chip_config.update_crc();
   if (cmd_zone_placed) {
     const auto record = g_chip_config.encode();
     if (!out.write_at(zones.cmd_zone_addr, record.data(), record.size()) ||
         !out.write_at(zones.cmd_zone_addr + HEADER_COPY_SIZE, area, HEADER_COPY_SIZE))
-      return DLM_ERR_WRITE_FILE_FAIL;
+      return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
   }
-  if (!out.close()) return DLM_ERR_WRITE_FILE_FAIL;
+  if (!out.close()) return fail_on(image_path, DLM_ERR_WRITE_FILE_FAIL, true);
   ConfigReader::print_chip_config(g_chip_config);
   return 0;
 }

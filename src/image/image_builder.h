@@ -88,6 +88,15 @@ class ImageBuilder {
   // dir-joined paths, in byte-wise order of their names.
   static void list_files(const std::string& dir, std::vector<std::string>& out);
 
+  // The file behind the last failed build_image or pack_resources and what
+  // the system reported for it; an empty path when the failure named no file.
+  struct FileFailure {
+    std::string path;
+    std::string reason;
+    bool output = false;  // a file the builder writes, not one it reads
+  };
+  const FileFailure& last_error() const { return last_error_; }
+
   uint16_t key = IMAGE_KEY;   // content key
   int medium = 0;             // MEDIA_* (common/medium.h), set by the driver
   std::vector<std::string> files;  // one zone per name, in order
@@ -102,7 +111,11 @@ class ImageBuilder {
   void seal_header_area(uint16_t key, uint8_t* area, size_t area_size, const std::vector<uint8_t>& table,
                         uint32_t data_length);
 
+  // Records path and the system's text for errno as the last error; returns status.
+  int fail_on(const std::string& path, int status, bool output);
+
   Keystream keystream_;
+  FileFailure last_error_;
 };
 
 }  // namespace dlm

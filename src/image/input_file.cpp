@@ -1,5 +1,6 @@
 #include "image/input_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -15,7 +16,10 @@ struct FileCloser {
 bool append_whole_file(const std::string& path, std::vector<uint8_t>& buf) {
   // A directory opens for reading on POSIX and reports a meaningless size.
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return false;
+  if (std::filesystem::is_directory(path, ec)) {
+    errno = EISDIR;  // the caller names the reason
+    return false;
+  }
   std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
   if (!f) return false;
   if (std::fseek(f.get(), 0, SEEK_END) != 0) return false;

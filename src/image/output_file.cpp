@@ -1,6 +1,7 @@
 #include "image/output_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <system_error>
@@ -31,9 +32,12 @@ bool OutputFile::create(const std::string& path) {
   // The file could never be renamed over a directory: fail now, as a
   // direct create would.
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return false;
+  if (std::filesystem::is_directory(path, ec)) {
+    errno = EISDIR;  // the reason the caller reports
+    return false;
+  }
   path_ = path;
-  temp_ = path + ".part";
+  temp_ = plat::part_name(path);
   file_ = std::fopen(temp_.c_str(), "w+b");
   size_ = 0;
   return file_ != nullptr;
@@ -67,7 +71,9 @@ bool OutputFile::close() {
   const bool written = std::fclose(file_) == 0;
   file_ = nullptr;
   if (written && plat::rename_file(temp_, path_)) return true;
+  const int reason = errno;  // the failure's, not the clean-up's
   plat::delete_file(temp_);
+  errno = reason;
   return false;
 }
 

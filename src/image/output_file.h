@@ -1,6 +1,7 @@
 // The builder's output files (image, resource package): written front to
 // back with 0xFF gaps, then patched by seeking back. The bytes go to a
-// temporary name beside the file (its name + ".part"), and close() renames
+// temporary name beside the file (plat::part_name: unique to the process,
+// so builds side by side in one directory never share it), and close() renames
 // that into place only when everything was written: a failed or interrupted
 // build never leaves a half-written image or package under the real name.
 // An object that goes away without a successful close() removes its

@@ -47,13 +47,14 @@ void ImageBuilder::list_files(const std::string& dir, std::vector<std::string>& 
 int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint32_t block) {
   if (block == 0) return DLM_ERR_ARG;
   key = pack_key;
+  last_error_ = {};
   std::vector<std::string> paths;
   list_files(dir, paths);
   const size_t n = paths.size();
   const uint64_t header_size = up(IMAGE_HEADER_SIZE * (n + 1), SECTOR_SIZE);
 
   OutputFile out;
-  if (!out.create(dir + ".res")) return DLM_ERR_CREAT_FILE_FAIL;
+  if (!out.create(dir + ".res")) return fail_on(dir + ".res", DLM_ERR_CREAT_FILE_FAIL, true);
 
   // The package is assembled in memory, each file read straight into its
   // place, and written in one go.
@@ -71,7 +72,7 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
       return DLM_ERR_DISK_SPACE;
     }
     package.resize(static_cast<size_t>(start), 0xFF);
-    if (!append_whole_file(paths[i], package)) return DLM_ERR_OPEN_FILE_FAIL;
+    if (!append_whole_file(paths[i], package)) return fail_on(paths[i], DLM_ERR_OPEN_FILE_FAIL, false);
     uint8_t* content = package.data() + start;
     const size_t length = package.size() - start;
     const std::string name = zone_name(paths[i]);
@@ -107,7 +108,8 @@ int ImageBuilder::pack_resources(uint16_t pack_key, const std::string& dir, uint
 
   const uint32_t unit = block < SECTOR_SIZE ? SECTOR_SIZE : block;
   package.resize(static_cast<size_t>(up(package.size(), unit)), 0xFF);
-  if (!out.append(package.data(), package.size()) || !out.close()) return DLM_ERR_WRITE_FILE_FAIL;
+  if (!out.append(package.data(), package.size()) || !out.close())
+    return fail_on(dir + ".res", DLM_ERR_WRITE_FILE_FAIL, true);
   const uint64_t package_length = package.size();
   zones.resource_zone_len = static_cast<uint32_t>(package_length);
   return 0;

@@ -31,6 +31,33 @@ bool rename_file(const std::string& from, const std::string& to);
 
 bool file_exists(const std::string& path);
 
+// The name a file is written under before it is renamed to `path`: beside it
+// and unique to this process (path + "." + process id + ".part"), so runs
+// side by side in one directory never write into each other's files.
+std::string part_name(const std::string& path);
+
+// Creates a directory (its parent must exist); true when it exists afterwards.
+bool make_directory(const std::string& path);
+
+// An exclusive lock on a file, held until the object goes away or the process
+// ends (the system drops it then, however the process ended). The file is
+// created when missing and left in place.
+class FileLock {
+ public:
+  enum Result { LOCKED, BUSY, FAILED };
+  FileLock() = default;
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Takes the lock without waiting: LOCKED, BUSY when another holder has it,
+  // FAILED when the file cannot be opened or locked.
+  Result try_lock(const std::string& path);
+
+ private:
+  intptr_t handle_ = -1;  // a descriptor (POSIX) or a HANDLE (Windows); -1: none
+};
+
 // Flushes standard output and ends the process. POSIX statuses are 8 bits:
 // codes 0..255 are used as they are, every other code becomes 255. Windows
 // keeps the full 32-bit code.
@@ -59,6 +86,19 @@ bool run_hidden(const std::string& program, const std::string& params, uint32_t&
 // Waits for one key press (ufw_make's usage text). POSIX: reads one byte of
 // standard input, returns at once when it is not a terminal or at its end.
 void wait_key();
+
+// True when standard error is a terminal (a console on Windows): only there
+// does a self-updating progress line make sense.
+bool stderr_is_terminal();
+// True when standard output is a terminal too: then both share the screen
+// line, and a line drawn on standard error would cover the text standard
+// output is in the middle of.
+bool stdout_is_terminal();
+// Turns on the terminal's cursor codes (save and restore, index, erase line)
+// for standard error and says whether it understands them. POSIX: a terminal
+// whose TERM is set and not "dumb". Windows: a console that accepts virtual
+// terminal processing.
+bool enable_terminal_codes();
 
 // Console set-up of the interactive console. POSIX: size calls do nothing,
 // code pages report 936 and cannot fail, the title is set with the terminal's

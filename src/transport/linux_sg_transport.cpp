@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,18 +78,23 @@ bool is_usb_interface(const std::string& name) {
   return true;
 }
 
-bool on_usb(const std::string& device_path) {
+// The USB interface directory the device path goes through, e.g. "1-2.3:1.0";
+// empty when the disk is not on USB. A hub's own interfaces are not on the
+// way to its children, so there is one; the last one counts all the same.
+std::string usb_interface_of(const std::string& device_path) {
   char resolved[PATH_MAX];
-  if (::realpath(device_path.c_str(), resolved) == nullptr) return false;
+  if (::realpath(device_path.c_str(), resolved) == nullptr) return {};
   std::string path = resolved;
+  std::string found;
   size_t start = 0;
   while (start < path.size()) {
     size_t end = path.find('/', start);
     if (end == std::string::npos) end = path.size();
-    if (is_usb_interface(path.substr(start, end - start))) return true;
+    std::string component = path.substr(start, end - start);
+    if (is_usb_interface(component)) found = std::move(component);
     start = end + 1;
   }
-  return false;
+  return found;
 }
 
 // Kernel order: sdz before sdaa.
@@ -102,28 +108,8 @@ class LinuxSgTransport final : public ScsiTransport {
       : sysfs_root_(std::move(sysfs_root)), dev_root_(std::move(dev_root)), sg_io_(sg_io ? sg_io : real_sg_io) {}
   ~LinuxSgTransport() override { close(); }
 
-  void list_drives(std::vector<DriveInfo>& drives) override {
-    drives.clear();
-    disks_.clear();
-    std::vector<std::string> names;
-    for (std::string& name : directory_names(sysfs_root_ + "/block"))
-      if (name.size() > 2 && name.compare(0, 2, "sd") == 0) names.push_back(std::move(name));
-    std::sort(names.begin(), names.end(), kernel_order);
-    if (names.size() > 9) names.resize(9);
-
-    for (size_t i = 0; i < names.size(); ++i) {
-      const std::string device = sysfs_root_ + "/block/" + names[i] + "/device";
-      DriveInfo drive;
-      drive.number = static_cast<int>(i) + 1;
-      if (on_usb(device)) {
-        drive.bus_type = BUS_TYPE_USB;
-        drive.vendor = read_attribute(device + "/vendor");
-        drive.product = read_attribute(device + "/model");
-      }
-      drives.push_back(std::move(drive));
-      disks_.push_back(names[i]);
-    }
-  }
+  void list_drives(std::vector<DriveInfo>& drives) override { list(drives, 9); }
+  void list_every_drive(std::vector<DriveInfo>& drives) override { list(drives, SIZE_MAX); }
 
   int open(int number) override {
     close();
@@ -186,6 +172,34 @@ class LinuxSgTransport final : public ScsiTransport {
   }
 
  private:
+  // Disks in kernel order, numbered from 1, the first `most` of them.
+  void list(std::vector<DriveInfo>& drives, size_t most) {
+    drives.clear();
+    disks_.clear();
+    std::vector<std::string> names;
+    for (std::string& name : directory_names(sysfs_root_ + "/block"))
+      if (name.size() > 2 && name.compare(0, 2, "sd") == 0) names.push_back(std::move(name));
+    std::sort(names.begin(), names.end(), kernel_order);
+    if (names.size() > most) names.resize(most);
+
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string device = sysfs_root_ + "/block/" + names[i] + "/device";
+      DriveInfo drive;
+      drive.number = static_cast<int>(i) + 1;
+      const std::string interface = usb_interface_of(device);
+      if (!interface.empty()) {
+        drive.bus_type = BUS_TYPE_USB;
+        // The port path is the USB device's name: the interface's without
+        // ":config.interface".
+        drive.port = interface.substr(0, interface.find(':'));
+        drive.vendor = read_attribute(device + "/vendor");
+        drive.product = read_attribute(device + "/model");
+      }
+      drives.push_back(std::move(drive));
+      disks_.push_back(names[i]);
+    }
+  }
+
   static bool node_is_fresh(const std::string& node) {
     struct stat st {};
     if (::stat(node.c_str(), &st) != 0) return false;

@@ -26,11 +26,14 @@ enum class DataDirection : uint8_t { none, in, out };
 // One drive that exists on the host. A drive whose properties could not be
 // queried is listed with BUS_TYPE_UNKNOWN and empty texts.
 struct DriveInfo {
-  int number = 0;  // 1..9
+  int number = 0;  // 1..9 in the normal listing; any positive number in list_every_drive
   int bus_type = BUS_TYPE_UNKNOWN;
   std::string vendor;   // as the device reports it, padding removed
   std::string product;
-  // Room for more: a later port name (where the drive is plugged in) goes here.
+  // Where the drive is plugged in, stable while it stays in that socket: the
+  // USB port path on Linux ("1-2.3"), the name dlmsim gives, the drive number
+  // on Windows. Empty when the backend cannot tell.
+  std::string port;
 };
 
 class ScsiTransport {
@@ -39,6 +42,10 @@ class ScsiTransport {
 
   // Drives 1..9 that exist, in ascending number. Nothing is sent to them.
   virtual void list_drives(std::vector<DriveInfo>& drives) = 0;
+  // Every drive that exists, numbered on past 9 where the backend can open
+  // such drives; a search by port must see a chip however many disks the
+  // station has. Nothing is sent to them.
+  virtual void list_every_drive(std::vector<DriveInfo>& drives) { list_drives(drives); }
 
   // Opens drive `number` for commands, closing any drive opened before.
   // 0 or the platform's error code.

@@ -38,27 +38,8 @@ class SimTransport final : public ScsiTransport {
   explicit SimTransport(std::string path) : path_(std::move(path)) {}
   ~SimTransport() override { disconnect(); }
 
-  void list_drives(std::vector<DriveInfo>& drives) override {
-    drives.clear();
-    if (!connect_once()) return;
-    uint8_t frame[sim_wire::SIMPLE_REQUEST_SIZE];
-    sim_wire::encode_simple_request(frame, sim_wire::REQ_LIST);
-    std::vector<uint8_t> payload;
-    iovec iov{frame, sizeof frame};
-    if (exchange(&iov, 1, payload) != 0) return;
-    // A payload cut short keeps the drives read before the cut.
-    std::vector<sim_wire::ListEntry> listed;
-    sim_wire::decode_list(payload.data(), payload.size(), listed);
-    for (sim_wire::ListEntry& entry : listed) {
-      if (entry.number < 1 || entry.number > 9) continue;
-      DriveInfo drive;
-      drive.number = entry.number;
-      drive.bus_type = entry.bus_type;
-      drive.vendor = std::move(entry.vendor);
-      drive.product = std::move(entry.product);
-      drives.push_back(std::move(drive));
-    }
-  }
+  void list_drives(std::vector<DriveInfo>& drives) override { list(drives, 9); }
+  void list_every_drive(std::vector<DriveInfo>& drives) override { list(drives, 255); }
 
   int open(int number) override {
     uint8_t frame[sim_wire::OPEN_REQUEST_SIZE];
@@ -108,6 +89,30 @@ class SimTransport final : public ScsiTransport {
   }
 
  private:
+  // The listed drives numbered 1..last.
+  void list(std::vector<DriveInfo>& drives, int last) {
+    drives.clear();
+    if (!connect_once()) return;
+    uint8_t frame[sim_wire::SIMPLE_REQUEST_SIZE];
+    sim_wire::encode_simple_request(frame, sim_wire::REQ_LIST);
+    std::vector<uint8_t> payload;
+    iovec iov{frame, sizeof frame};
+    if (exchange(&iov, 1, payload) != 0) return;
+    // A payload cut short keeps the drives read before the cut.
+    std::vector<sim_wire::ListEntry> listed;
+    sim_wire::decode_list(payload.data(), payload.size(), listed);
+    for (sim_wire::ListEntry& entry : listed) {
+      if (entry.number < 1 || entry.number > last) continue;
+      DriveInfo drive;
+      drive.number = entry.number;
+      drive.bus_type = entry.bus_type;
+      drive.vendor = std::move(entry.vendor);
+      drive.product = std::move(entry.product);
+      drive.port = std::move(entry.port);
+      drives.push_back(std::move(drive));
+    }
+  }
+
   bool connect_once() {
     if (fd_ >= 0) return true;
     sockaddr_un address{};

@@ -76,7 +76,7 @@ bool decode_reply_head(const uint8_t* head, uint32_t& status, uint32_t& payload_
 }
 
 size_t encode_list(const std::vector<ListEntry>& drives, std::vector<uint8_t>& buffer, size_t at) {
-  const size_t most = 2 + drives.size() * (4 + 2 * MAX_TEXT);
+  const size_t most = 2 + drives.size() * (5 + 3 * MAX_TEXT);
   if (buffer.size() < at + most) buffer.resize(at + most);
   uint8_t* p = buffer.data() + at;
   size_t n = 0;
@@ -91,6 +91,16 @@ size_t encode_list(const std::vector<ListEntry>& drives, std::vector<uint8_t>& b
       std::memcpy(p + n, text->data(), length);
       n += length;
     }
+  }
+  // Without any port name the payload stays as it always was.
+  bool any_port = false;
+  for (const ListEntry& d : drives) any_port = any_port || !d.port.empty();
+  for (const ListEntry& d : drives) {
+    if (!any_port) break;
+    const size_t length = std::min(d.port.size(), MAX_TEXT);
+    p[n++] = static_cast<uint8_t>(length);
+    std::memcpy(p + n, d.port.data(), length);
+    n += length;
   }
   return n;
 }
@@ -112,6 +122,17 @@ bool decode_list(const uint8_t* p, size_t size, std::vector<ListEntry>& drives) 
     }
     drives.push_back(std::move(d));
   }
+  if (at == size) return true;  // no port section
+  const size_t first = drives.size() - p[1];
+  std::vector<std::string> ports(p[1]);
+  for (std::string& port : ports) {
+    if (at >= size) return false;
+    const size_t length = p[at++];
+    if (at + length > size) return false;
+    port.assign(reinterpret_cast<const char*>(p) + at, length);
+    at += length;
+  }
+  for (size_t i = 0; i < ports.size(); ++i) drives[first + i].port = std::move(ports[i]);
   return true;
 }
 

@@ -97,19 +97,25 @@ bool decode_reply_head(const uint8_t* head, uint32_t& status, uint32_t& payload_
 // --- LIST payload -------------------------------------------------------------
 
 //   version (1) | count n | n × { number | bus type | u8 vendor length, vendor |
-//   u8 product length, product }
+//   u8 product length, product } | n × { u8 port length, port }
+// The port section came later: a client that stops after the drives reads a
+// newer payload as before, and a payload that ends after the drives (an older
+// dlmsim) lists drives without ports. The section is left out when no
+// drive has a port name.
 struct ListEntry {
   uint8_t number = 0;
   uint8_t bus_type = 0;
   std::string vendor;  // longer texts are cut at MAX_TEXT
   std::string product;
+  std::string port;  // the drive's port name; empty from an older dlmsim
 };
 
 // Writes the payload at buffer[at], growing the buffer when needed (never
 // shrinking it); returns the payload's size.
 size_t encode_list(const std::vector<ListEntry>& drives, std::vector<uint8_t>& buffer, size_t at);
 // Appends the listed drives to `drives` as they are read. False on another
-// version or a payload cut short; the drives read before the fault stay.
+// version or a payload cut short; the drives read before the fault stay (a
+// port section cut short leaves their ports empty).
 bool decode_list(const uint8_t* payload, size_t size, std::vector<ListEntry>& drives);
 
 }  // namespace dlm::sim_wire

@@ -78,6 +78,9 @@ class WindowsTransport final : public ScsiTransport {
       DriveInfo drive;
       drive.number = number;
       query(h, drive);
+      // The physical drive number is the port: stable while the disks stay
+      // as they are. (The USB location path would need SetupAPI, not used.)
+      drive.port = std::to_string(number);
       close_(h);
       drives.push_back(std::move(drive));
     }

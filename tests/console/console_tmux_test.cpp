@@ -14,55 +14,14 @@
 
 #include "support/run_program.h"
 #include "support/sim_fixture.h"
+#include "support/tmux_session.h"
 
 namespace {
 
 using dlmtest::ScratchDir;
 using dlmtest::SimProcess;
-
-std::string find_tmux() {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "/usr/bin:/bin");
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    const std::string candidate = dir + "/tmux";
-    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
-// One tmux server of this test's own, on a socket in the scratch directory.
-class Tmux {
- public:
-  Tmux(std::string program, std::string socket) : program_(std::move(program)), socket_(std::move(socket)) {}
-  ~Tmux() { run({"kill-server"}); }
-
-  dlmtest::RunResult run(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"-S", socket_});
-    return dlmtest::run_program(program_, args);
-  }
-  std::string screen() const { return run({"capture-pane", "-p", "-t", "console"}).out; }
-  std::string format(const std::string& what) const {
-    std::string out = run({"display-message", "-p", "-t", "console", what}).out;
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-
-  // Polls until pred holds or 10 s have passed.
-  template <typename Pred>
-  bool wait_for(Pred pred) const {
-    for (int i = 0; i < 1000; ++i) {
-      if (pred()) return true;
-      timespec pause{0, 10000000};
-      ::nanosleep(&pause, nullptr);
-    }
-    return false;
-  }
-
- private:
-  std::string program_;
-  std::string socket_;
-};
+using dlmtest::Tmux;
+using dlmtest::find_tmux;
 
 // The screen's lines from the last one holding `from` on, trailing empty
 // lines dropped.

@@ -17,11 +17,11 @@ using dlm::DeviceLink;
 
 std::vector<dlm::DriveInfo> host_drives() {
   return {
-      {1, BUS_TYPE_SATA, "ZK40", "UBOOT1.00"},  // a system disk that happens to carry the name
-      {2, BUS_TYPE_USB, "", ""},                // USB disk without identification
-      {3, BUS_TYPE_USB, "Kingston", "DataTraveler 3.0"},
-      {5, BUS_TYPE_USB, "ZK40", "UBOOT1.00"},
-      {7, BUS_TYPE_USB, "ZK60", "Loader"},
+      {1, BUS_TYPE_SATA, "ZK40", "UBOOT1.00", ""},  // a system disk that happens to carry the name
+      {2, BUS_TYPE_USB, "", "", ""},                // USB disk without identification
+      {3, BUS_TYPE_USB, "Kingston", "DataTraveler 3.0", ""},
+      {5, BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""},
+      {7, BUS_TYPE_USB, "ZK60", "Loader", ""},
   };
 }
 
@@ -79,7 +79,7 @@ TEST(FindDevice, PrintsEveryUsbIdentificationExaminedUntilTheMatch) {
 
 TEST(FindDevice, DriveZeroAndNumbersAboveNineAreNeverTried) {
   Script script;
-  script.drives = {{0, BUS_TYPE_USB, "ZK40", "UBOOT1.00"}, {10, BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+  script.drives = {{0, BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""}, {10, BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""}};
   DeviceLink link(fake(script));
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(link.find_drive("zk40"), -1);
@@ -89,7 +89,7 @@ TEST(FindDevice, DriveZeroAndNumbersAboveNineAreNeverTried) {
 
 TEST(FindDevice, NoUsbDiskFindsNothingAndSendsNothing) {
   Script script;
-  script.drives = {{1, BUS_TYPE_SATA, "ATA", "Samsung SSD"}, {2, BUS_TYPE_SATA, "ATA", "WDC"}};
+  script.drives = {{1, BUS_TYPE_SATA, "ATA", "Samsung SSD", ""}, {2, BUS_TYPE_SATA, "ATA", "WDC", ""}};
   DeviceLink link(fake(script));
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(link.find_device("zk40;zk60"), -1);

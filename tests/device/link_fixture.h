@@ -14,7 +14,7 @@ class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dlm::g_transfer_mode = dlm::TRANSFER_MODE_UNDECIDED;
-    script.drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00"}};
+    script.drives = {{1, dlm::BUS_TYPE_USB, "ZK40", "UBOOT1.00", ""}};
     ::testing::internal::CaptureStdout();
     ASSERT_EQ(link.find_device("zk40"), 1);
     ::testing::internal::GetCapturedStdout();

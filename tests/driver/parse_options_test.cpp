@@ -188,6 +188,14 @@ TEST_F(ParseOptions, Table) {
       {"update-file mode without number", {"c.cfg", "-ufwmode"}, [](const JobSettings& s) {
          EXPECT_EQ(s.ufw_mode, 0);
        }, ""},
+      {"strict closes a file group like any option", {"c.cfg", "-f", "a.bin", "-strict", "b.bin"},
+       [](const JobSettings& s) {
+         EXPECT_TRUE(s.strict);
+         EXPECT_EQ(s.code_files, (std::vector<std::string>{"a.bin"}));
+       }, "unkonw cmd b.bin 5\n"},
+      {"strict is off by default and exact", {"c.cfg", "-STRICT", "-stricter"}, [](const JobSettings& s) {
+         EXPECT_FALSE(s.strict);
+       }, "unkonw cmd -STRICT 2\nunkonw cmd -stricter 3\n"},
       {"device names", {"c.cfg", "-dev", "ZK40;zk60"}, [](const JobSettings& s) {
          EXPECT_EQ(s.chip_family, "ZK40;zk60");
        }, ""},

@@ -129,6 +129,61 @@ TEST_F(LinuxSgTest, OnlyTheUsbDiskMatchesAndItsGenericNodeIsOpenedReadWrite) {
   (void)buf;
 }
 
+// A station: more disks than the normal search sees, the chip behind a hub.
+class LinuxSgStationTest : public LinuxSgTest {
+ protected:
+  void SetUp() override {
+    LinuxSgTest::SetUp();
+    const std::string sys = root / "sys";
+    for (int i = 2; i < 10; ++i) {
+      const std::string n = std::to_string(i);
+      add_disk(std::string("sd") + char('a' + i), sys + "/devices/pci0000:00/0000:00:17.0/ata" + n + "/host" + n +
+                   "/target" + n + ":0:0/" + n + ":0:0:0",
+               "DISK\n", "SATA\n", "sg" + n);
+    }
+    add_disk("sdk", sys + "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2.3/1-2.3:1.0/host10/target10:0:0/10:0:0:0",
+             "ZK40    \n", "UBOOT1.00       \n", "sg10");
+    dlmtest::write_text(root / "dev/sg10", "");
+  }
+};
+
+TEST_F(LinuxSgStationTest, PortPathsComeFromTheUsbDeviceAndEveryDiskIsListed) {
+  auto t = transport();
+  std::vector<dlm::DriveInfo> normal;
+  t->list_drives(normal);
+  EXPECT_EQ(normal.size(), 9u) << "the normal search keeps to drives 1..9";
+
+  std::vector<dlm::DriveInfo> every;
+  t->list_every_drive(every);
+  ASSERT_EQ(every.size(), 11u);
+  struct Row {
+    size_t index;
+    int number;
+    const char* port;
+  };
+  const Row rows[] = {
+      {0, 1, ""},        // SATA: no port path
+      {1, 2, "1-2"},     // on the root hub's port 2
+      {2, 3, ""},        //
+      {10, 11, "1-2.3"}, // behind the hub on 1-2, its port 3
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(every[r.index].number, r.number) << "drive " << r.index;
+    EXPECT_EQ(every[r.index].port, r.port) << "drive " << r.index;
+  }
+}
+
+TEST_F(LinuxSgStationTest, APortOpensOnlyItsDriveBeyondTheNinth) {
+  dlm::DeviceLink link(transport());
+  link.port = "1-2.3";
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(link.find_device("zk40"), 11);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "zk40uboot1.00\n") << "drive 2 (zk40 too) not examined";
+  EXPECT_EQ(link.erase_block(0x10000), 0);
+  ASSERT_EQ(g_calls.size(), 1u);
+  EXPECT_EQ(g_calls[0].node, fs::canonical(root / "dev/sg10").string());
+}
+
 TEST_F(LinuxSgTest, TheSgIoHeaderOfBothDirections) {
   dlm::DeviceLink link(transport());
   ::testing::internal::CaptureStdout();

@@ -19,7 +19,7 @@ class RefusingTransport final : public dlm::ScsiTransport {
  public:
   explicit RefusingTransport(std::string denied) : denied_(std::move(denied)) {}
   void list_drives(std::vector<DriveInfo>& drives) override {
-    drives = {{3, dlm::BUS_TYPE_USB, "Generic", "Flash Disk"}};
+    drives = {{3, dlm::BUS_TYPE_USB, "Generic", "Flash Disk", ""}};
   }
   int open(int) override { return 5; }
   void close() override {}

@@ -141,7 +141,7 @@ TEST(SimWire, ReplyHead) {
 }
 
 TEST(SimWire, ListPayload) {
-  const std::vector<wire::ListEntry> drives = {{2, 11, "ATA", "SSD"}, {4, 7, "ZK40", ""}};
+  const std::vector<wire::ListEntry> drives = {{2, 11, "ATA", "SSD", ""}, {4, 7, "ZK40", "", ""}};
   std::vector<uint8_t> buffer(3, 0xEE);
   const size_t n = wire::encode_list(drives, buffer, 3);
   const Bytes expected = {1, 2,                                   // version, count
@@ -182,7 +182,7 @@ TEST(SimWire, ListPayload) {
 TEST(SimWire, OverlongTextIsCutAtItsLengthByte) {
   // A length byte holds 255 at most; a longer text must not leave the length
   // and the bytes that follow disagreeing.
-  const std::vector<wire::ListEntry> drives = {{1, 7, std::string(300, 'v'), "p"}};
+  const std::vector<wire::ListEntry> drives = {{1, 7, std::string(300, 'v'), "p", ""}};
   std::vector<uint8_t> buffer;
   const size_t n = wire::encode_list(drives, buffer, 0);
   std::vector<wire::ListEntry> back;
@@ -190,6 +190,40 @@ TEST(SimWire, OverlongTextIsCutAtItsLengthByte) {
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].vendor, std::string(255, 'v'));
   EXPECT_EQ(back[0].product, "p");
+}
+
+TEST(SimWire, ListPortsFollowTheDrives) {
+  const std::vector<wire::ListEntry> drives = {{1, 7, "ZK40", "", "sim-decoy-1"}, {2, 7, "Z", "U", "sim-1"}};
+  std::vector<uint8_t> buffer;
+  const size_t n = wire::encode_list(drives, buffer, 0);
+  // The drives exactly as an older client reads them, then the ports.
+  const Bytes expected = {1, 2,                                       // version, count
+                          1, 7, 4, 'Z', 'K', '4', '0', 0,             //
+                          2, 7, 1, 'Z', 1, 'U',                       //
+                          11, 's', 'i', 'm', '-', 'd', 'e', 'c', 'o', 'y', '-', '1',  //
+                          5, 's', 'i', 'm', '-', '1'};
+  ASSERT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<long>(n)), expected);
+
+  struct Row {
+    const char* name;
+    Bytes payload;
+    bool whole;
+    std::vector<std::string> ports;
+  };
+  const Row rows[] = {
+      {"with ports", expected, true, {"sim-decoy-1", "sim-1"}},
+      {"older dlmsim: no port section", Bytes(expected.begin(), expected.begin() + 16), true, {"", ""}},
+      {"port section cut short", Bytes(expected.begin(), expected.end() - 1), false, {"", ""}},
+      {"second port length missing", Bytes(expected.begin(), expected.begin() + 28), false, {"", ""}},
+  };
+  for (const Row& r : rows) {
+    std::vector<wire::ListEntry> got;
+    EXPECT_EQ(wire::decode_list(r.payload.data(), r.payload.size(), got), r.whole) << r.name;
+    ASSERT_EQ(got.size(), 2u) << r.name;
+    EXPECT_EQ(got[0].vendor, "ZK40") << r.name;
+    EXPECT_EQ(got[1].product, "U") << r.name;
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(got[i].port, r.ports[i]) << r.name << " drive " << i;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -105,6 +106,36 @@ bool file_exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string part_name(const std::string& path) {
+  return path + "." + std::to_string(static_cast<long>(::getpid())) + ".part";
+}
+
+bool make_directory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FileLock::~FileLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+FileLock::Result FileLock::try_lock(const std::string& path) {
+  if (handle_ >= 0) return LOCKED;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return FAILED;
+  // flock belongs to the open file, not the process: a second descriptor
+  // in this same process is refused as well, and the lock ends with the fd.
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    return error == EWOULDBLOCK ? BUSY : FAILED;
+  }
+  handle_ = fd;
+  return LOCKED;
+}
+
 int process_status(int code) { return (code >= 0 && code <= 255) ? code : 255; }
 
 void exit_process(int code) {
@@ -145,6 +176,14 @@ void wait_key() {
   char c;
   while (::read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
   }
+}
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
+bool enable_terminal_codes() {
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDERR_FILENO) != 0 && term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
 }
 
 void console_set_size(int, int, int) {}

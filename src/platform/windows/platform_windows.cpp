@@ -33,6 +33,35 @@ bool file_exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string part_name(const std::string& path) {
+  return path + "." + std::to_string(static_cast<unsigned long>(GetCurrentProcessId())) + ".part";
+}
+
+bool make_directory(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr) != 0) return true;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+FileLock::~FileLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+FileLock::Result FileLock::try_lock(const std::string& path) {
+  if (handle_ != -1) return LOCKED;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FAILED;
+  OVERLAPPED at{};
+  if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) == 0) {
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? BUSY : FAILED;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return LOCKED;
+}
+
 // Windows hands the whole 32-bit code to the parent (GetExitCodeProcess).
 int process_status(int code) { return code; }
 
@@ -63,6 +92,27 @@ bool stdin_is_console() {
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 }  // namespace
+
+bool stderr_is_terminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool stdout_is_terminal() {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+bool enable_terminal_codes() {
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+  constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  if (GetConsoleMode(err, &mode) == 0) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
 
 // A key press is only awaited from a person at a console; with redirected
 // input (a script, a test) there is nobody to press it.
