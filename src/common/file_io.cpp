@@ -28,10 +28,24 @@ bool read_whole_file(const std::string& path, std::vector<uint8_t>& out) {
 }
 
 bool write_whole_file(const std::string& path, const uint8_t* data, size_t len) {
-  FilePtr f(std::fopen(path.c_str(), "wb"));
-  if (!f) return false;
-  if (len > 0 && std::fwrite(data, 1, len, f.get()) != len) return false;
-  return std::fclose(f.release()) == 0;
+  // The bytes go to a name beside the file and take its place only when all
+  // of them are written: a full disk or an interrupted run never leaves a
+  // half-written file under the real name.
+  const std::string temp = path + ".part";
+  bool written = false;
+  if (FilePtr f(std::fopen(temp.c_str(), "wb")); f) {
+    written = len == 0 || std::fwrite(data, 1, len, f.get()) == len;
+    written = std::fclose(f.release()) == 0 && written;
+  } else {
+    return false;
+  }
+  std::error_code ec;
+  if (written) std::filesystem::rename(temp, path, ec);
+  if (!written || ec) {
+    std::filesystem::remove(temp, ec);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace dlm

@@ -489,6 +489,12 @@ void format_sectors(RunState& run) {
   const uint32_t start = s.format_start * FORMAT_SECTOR;
   std::printf("format addr:0x%x(Byte)--len:0x%x(Byte)\n", start, count * FORMAT_SECTOR);
   for (uint32_t i = 0; i < count; ++i) run.device.erase_sector(start + i * FORMAT_SECTOR);
+  // Sectors erased inside the image no longer hold what its backup says the
+  // chip holds: without the backup the image write rewrites every block.
+  const std::string image_path = run.builder.temp_dir + IMAGE_FILE_NAME;
+  std::error_code ec;
+  if (run.image_built && start < std::filesystem::file_size(image_path, ec) && !ec)
+    plat::delete_file(image_path + ".bak");
 }
 
 // "SD" for the SD card, "Flash" otherwise, in write messages.

@@ -48,6 +48,9 @@ class FaultRig {
   }
 
   std::string work(const std::string& name) const { return work_ + "/" + name; }
+  std::string tmp(const std::string& name) const { return tmp_ + "/" + name; }
+  const std::string& root() const { return root_.path(); }
+  const std::string& state_dir() const { return state_; }
   std::string flash_path() const { return state_ + "/flash.bin"; }
 
   // One dlmtool run against a fresh dlmsim on the persistent flash.
@@ -63,10 +66,12 @@ class FaultRig {
   // The image the last run built ("qx_dlm.bin").
   Bytes image() const { return dlmtest::read_file(work("qx_dlm.bin")); }
   // True when the chip's flash starts with that image.
-  bool flash_holds_image() const {
-    const Bytes img = image();
+  bool flash_holds_image() const { return flash_holds(image(), 0); }
+  // True when the chip's flash holds these bytes at this address.
+  bool flash_holds(const Bytes& bytes, size_t address) const {
     const Bytes flash = dlmtest::read_file(flash_path());
-    return !img.empty() && flash.size() >= img.size() && std::equal(img.begin(), img.end(), flash.begin());
+    return !bytes.empty() && flash.size() >= address + bytes.size() &&
+           std::equal(bytes.begin(), bytes.end(), flash.begin() + static_cast<ptrdiff_t>(address));
   }
 
  private:
