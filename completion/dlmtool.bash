@@ -45,7 +45,7 @@ _dlmtool() {
     -read | -wflash | -tosdram)
       _dlm_files
       return ;;
-    -aline | -go | -boot | -runaddr | -wait)
+    -aline | -go | -boot | -runaddr | -wait | -port)
       return ;;
   esac
 
@@ -61,7 +61,7 @@ _dlmtool() {
 
   if [[ $cur == -* ]]; then
     _dlm_words '-f -resource -tonorflash -tonandflash -tosd -todisk
-      -read -dev -strict -erase -format -tosdram -wflash -go -reboot -boot
+      -read -dev -port -strict -erase -format -tosdram -wflash -go -reboot -boot
       -runaddr -aline -div -w0 -w1 -w2 -ufwmode1 -ufwmode2 -ufwmode3
       -ufwmode4 -no_version -wait'
     return
@@ -114,14 +114,14 @@ _dlmsim() {
     --socket | --trace | --dump) _dlm_files; return ;;
     --state | --ffs) _dlm_files -d; return ;;
     --medium) _dlm_words 'nor nand sd'; return ;;
-    --family | --decoy-usb | --decoy-sata | --flash-id | --transfer-size | --fault | --link-model) return ;;
+    --family | --decoy-usb | --decoy-sata | --flash-id | --transfer-size | --fault | --link-model | --chips | --chip) return ;;
   esac
   if [[ $cur == -* ]]; then
     _dlm_words '--socket --ffs --family --decoy-usb --decoy-sata
-      --no-chip --loader-mode --medium --flash-id --transfer-size --state
-      --dump --fault --trace --link-model --help -h --version'
+      --no-chip --chips --loader-mode --medium --flash-id --transfer-size --state
+      --dump --fault --trace --link-model --realtime --help -h --version'
   elif ((cword == 1)); then
-    _dlm_words 'dump shutdown'
+    _dlm_words 'dump shutdown unplug plug'
   else
     _dlm_files
   fi
