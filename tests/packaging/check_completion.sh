@@ -28,7 +28,7 @@ dlminspect: directories after --extract|dlminspect --extract |chip res
 dlminspect: options|dlminspect --e|--extract
 dlmsim: media|dlmsim --socket s --medium n|nand nor
 dlmsim: directories after --state|dlmsim --state |chip res
-dlmsim: subcommands|dlmsim |dump shutdown'
+dlmsim: subcommands|dlmsim |dump plug shutdown unplug'
 
 passed=0
 failed=0
