@@ -29,7 +29,7 @@ foreach(program ${DLM_PROGRAMS})
   endif()
 endforeach()
 
-install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${dlm_doc_dir}/examples)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/examples/ DESTINATION ${dlm_doc_dir}/examples PATTERN ".gitignore" EXCLUDE)
 
 if(WIN32)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/windows/README.txt DESTINATION . RENAME README.txt)
