@@ -22,4 +22,8 @@ namespace plat {
 // the next line feed are read as they come.
 bool read_line(const char* prompt, size_t limit, std::string& line);
 
+// The plain reading of read_line, on every system: prompt, flush, the bytes
+// up to the next line feed.
+bool read_plain_line(const char* prompt, size_t limit, std::string& line);
+
 }  // namespace plat

@@ -45,18 +45,6 @@ bool read_edited_line(const char* prompt, size_t limit, std::string& line) {
   return true;
 }
 
-bool read_plain_line(const char* prompt, size_t limit, std::string& line) {
-  std::fputs(prompt, stdout);
-  std::fflush(stdout);
-  line.clear();
-  int c = std::getc(stdin);
-  if (c == EOF) return false;
-  for (; c != EOF && c != '\n'; c = std::getc(stdin)) {
-    if (line.size() < limit) line.push_back(static_cast<char>(c));
-  }
-  return true;
-}
-
 }  // namespace
 
 bool read_line(const char* prompt, size_t limit, std::string& line) {

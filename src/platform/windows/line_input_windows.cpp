@@ -2,20 +2,10 @@
 // (arrows, F7) apply to standard input; a pipe or a file reads the same way.
 #include "platform/line_input.h"
 
-#include <cstdio>
-
 namespace plat {
 
 bool read_line(const char* prompt, size_t limit, std::string& line) {
-  std::fputs(prompt, stdout);
-  std::fflush(stdout);
-  line.clear();
-  int c = std::getc(stdin);
-  if (c == EOF) return false;
-  for (; c != EOF && c != '\n'; c = std::getc(stdin)) {
-    if (line.size() < limit) line.push_back(static_cast<char>(c));
-  }
-  return true;
+  return read_plain_line(prompt, limit, line);
 }
 
 }  // namespace plat
